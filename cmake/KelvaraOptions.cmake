@@ -1,0 +1,29 @@
+# Warnings and sanitizers for every target of the project.
+add_compile_options(-Wall -Wextra -Werror)
+
+if(KELVARA_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(KELVARA_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "KELVARA_FUZZ needs clang")
+    endif()
+    # Every object is instrumented for coverage; only the fuzz targets link libFuzzer's main.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+if(WIN32)
+    # Header-only fmt in the Windows cross build.
+    add_compile_definitions(FMT_HEADER_ONLY)
+endif()
+
+# kelvara_library(NAME SOURCES... [DEPS targets...]): one library per source folder.
+function(kelvara_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
