@@ -1,8 +1,24 @@
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "cli/command.h"
 #include "kelvara/version.h"
+
+namespace {
+
+// A failure is reported as exactly one line, whatever the message holds.
+void ReportFailure(const std::string& message) {
+    std::string line = message;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    std::cerr << "kelvara-cli: " << line << '\n';
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Kelvara: the language table tool from the command line", "kelvara-cli"};
@@ -18,10 +34,10 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::Error& e) {
-        std::cerr << "kelvara-cli: " << e.what() << '\n';
+        ReportFailure(e.what());
         return e.get_exit_code() != 0 ? e.get_exit_code() : 1;
     } catch (const std::exception& e) {
-        std::cerr << "kelvara-cli: " << e.what() << '\n';
+        ReportFailure(e.what());
         return 1;
     }
 }
