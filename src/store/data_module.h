@@ -88,12 +88,14 @@ public:
     // columns before it stay installed. The key columns and Index_No get no hooks.
     void SetupTextColumns(TTable& handle);
 
-    // The get-text hook: the column's stored text shown with TextToDisplay. When reading fails,
-    // shows the error "<exception class>: <message>" and gives an empty text.
-    std::string TextColumnGetText(const TField& column);
+    // The get-text hook (signature of TField::TGetTextEvent): replaces the column's stored text,
+    // given in text, by TextToDisplay of it, for display and in-place editing alike. When that
+    // fails, shows the error "<exception class>: <message>" and leaves an empty text.
+    void TextColumnGetText(TField& sender, std::string& text, bool displayText);
 
-    // The set-text hook: stores DisplayToText(text) as the column's text. Errors pass on.
-    void TextColumnSetText(TField& column, const std::string& text);
+    // The set-text hook (signature of TField::TSetTextEvent): stores DisplayToText(text) as the
+    // column's text. Errors pass on.
+    void TextColumnSetText(TField& sender, const std::string& text);
 
     // Lets the user choose a file ("Backup a Pelora Language Table", overwrite confirmed by the
     // dialog) and copies handle's table there: a fresh language table with the standard columns
@@ -135,8 +137,6 @@ public:
     void CreateLanguageTable(const std::string& databaseName, const std::string& path);
 
 private:
-    void InstallTextHooks(TField& column);
-
     TUserInteraction& user_;
     std::unique_ptr<TTable> masterLang_;
     std::unique_ptr<TTable> operationsLang_;
