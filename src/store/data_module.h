@@ -12,31 +12,18 @@
 // One instance lives from before the main window is created until after it is destroyed; it runs
 // on the user-interface thread only. Unapplied changes are dropped when it is destroyed.
 
+#include "engine/dataset.h"
+#include "engine/table.h"
 #include "store/user_interaction.h"
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
 namespace kelvara {
 
-class TTable;
-class TField;
-
-// The link through which the main grid shows MasterLang. It always names the same handle;
-// the handle itself is opened and closed on different tables.
-class TDataSource {
-public:
-    explicit TDataSource(TTable& dataSet) : dataSet_(dataSet) {}
-    TTable& DataSet() const { return dataSet_; }
-
-private:
-    TTable& dataSet_;
-};
-
 // The one after-scroll subscriber: called with the handle whose current record just changed.
-using TAfterScrollSubscriber = std::function<void(TTable& table)>;
+using TAfterScrollSubscriber = std::function<void(TDataSet& table)>;
 
 class TDMLanguage {
 public:
@@ -46,16 +33,16 @@ public:
     TDMLanguage(const TDMLanguage&) = delete;
     TDMLanguage& operator=(const TDMLanguage&) = delete;
 
-    // The data source of MasterLang, for the main grid.
-    TDataSource& dsMasterLang() { return *dsMasterLang_; }
+    // The data source of MasterLang, for the main grid. It always names MasterLang.
+    TDataSource& dsMasterLang() { return dsMasterLang_; }
 
     // The open language table. Cached updates on, update mode where-changed, after-scroll bound
     // to MasterLangAfterScroll. Closed while no table is open.
-    TTable& MasterLang() { return *masterLang_; }
+    TTable& MasterLang() { return masterLang_; }
 
     // A second handle for reading the open table's file again (export, printing), opened for one
     // command and closed again. Cached updates on, after-scroll bound to MasterLangAfterScroll.
-    TTable& OperationsLang() { return *operationsLang_; }
+    TTable& OperationsLang() { return operationsLang_; }
 
     // Registers the one subscriber of MasterLangAfterScroll, replacing any earlier one. An empty
     // function removes it.
@@ -112,7 +99,7 @@ public:
 
     // The engine's after-scroll notification of both handles: calls the subscriber, if any, with
     // the handle that scrolled.
-    void MasterLangAfterScroll(TTable& handle);
+    void MasterLangAfterScroll(TDataSet& handle);
 
     // Asks "Do you want to save changes to current table first?" when MasterLang holds changes
     // (an unposted edit is posted first). Yes saves, No drops the changes, Cancel keeps them.
@@ -138,9 +125,9 @@ public:
 
 private:
     TUserInteraction& user_;
-    std::unique_ptr<TTable> masterLang_;
-    std::unique_ptr<TTable> operationsLang_;
-    std::unique_ptr<TDataSource> dsMasterLang_;
+    TTable masterLang_;
+    TTable operationsLang_;
+    TDataSource dsMasterLang_{&masterLang_};
     TAfterScrollSubscriber afterScrollSubscriber_;
 };
 
