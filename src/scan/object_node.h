@@ -7,6 +7,7 @@
 #include "scan/node.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -40,7 +41,8 @@ public:
 
     // A new node whose parent is this one, appended to the children.
     TObjectNode& AddChild();
-    // A new empty property appended to the properties.
+    // A new empty property appended to the properties; the reference stays valid as long as the
+    // node lives.
     TObjectProperty& AddProperty();
 
     int PropertyCount() const { return static_cast<int>(FProperties.size()); }
@@ -61,7 +63,7 @@ public:
     TObjectNode* Next() const { return static_cast<TObjectNode*>(TNode::Next()); }
 
 private:
-    std::vector<TObjectProperty> FProperties;
+    std::deque<TObjectProperty> FProperties; // stable addresses while properties are added
 };
 
 } // namespace kelvara

@@ -1,0 +1,90 @@
+#include "scan/object_node.h"
+
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+namespace kelvara {
+namespace {
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string FloatText(double value) {
+    if (std::isnan(value)) {
+        return "NaN";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "-INF" : "INF";
+    }
+    const double magnitude = std::fabs(value);
+    const bool ordinary = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
+    char buffer[400];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value,
+                      ordinary ? std::chars_format::fixed : std::chars_format::scientific);
+    return std::string(buffer, result.ptr);
+}
+
+std::string ValueText(const TPropertyValue& value) {
+    if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+        return std::to_string(*integer);
+    }
+    if (const auto* number = std::get_if<double>(&value)) {
+        return FloatText(*number);
+    }
+    if (const auto* text = std::get_if<std::string>(&value)) {
+        return *text;
+    }
+    return {};
+}
+
+TObjectNode& TObjectNode::AddChild() {
+    return static_cast<TObjectNode&>(AppendChild(std::make_unique<TObjectNode>()));
+}
+
+TObjectProperty& TObjectNode::AddProperty() {
+    return FProperties.emplace_back();
+}
+
+const TObjectProperty* TObjectNode::Property(int index) const {
+    if (index < 0 || index >= PropertyCount()) {
+        return nullptr;
+    }
+    return &FProperties[static_cast<std::size_t>(index)];
+}
+
+TObjectProperty* TObjectNode::Property(int index) {
+    return const_cast<TObjectProperty*>(std::as_const(*this).Property(index));
+}
+
+int TObjectNode::IndexOfProperty(std::string_view name) const {
+    for (int i = 0; i < PropertyCount(); ++i) {
+        if (SameIgnoringAsciiCase(FProperties[static_cast<std::size_t>(i)].Name, name)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::string TObjectNode::StrProperty(std::string_view name) const {
+    const TObjectProperty* property = Property(IndexOfProperty(name));
+    return property != nullptr ? property->Text() : std::string();
+}
+
+} // namespace kelvara
