@@ -26,8 +26,7 @@ namespace kelvara {
 class TBatchMove {
 public:
     TBatchMove() = default;
-    TBatchMove(TDataSet* source, TTable* destination)
-        : Source(source), Destination(destination) {}
+    TBatchMove(TDataSet* source, TTable* destination) : Source(source), Destination(destination) {}
 
     TDataSet* Source = nullptr;
     TTable* Destination = nullptr;

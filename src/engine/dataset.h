@@ -10,15 +10,15 @@
 // Ownership. A data set owns its fields. Observers and the AfterScroll target are not owned; an
 // observer must be removed (RemoveObserver) before it is destroyed or before the data set is.
 
+#include "engine/dataset_error.h"
+#include "engine/field.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "engine/dataset_error.h"
-#include "engine/field.h"
 
 namespace kelvara {
 
@@ -98,7 +98,8 @@ public:
     // Next on the last row sets Eof and stays; Prior on the first row sets Bof and stays.
     void Next();
     void Prior();
-    // Eof: true after Next found no further row, and on an empty data set. Any other move clears it.
+    // Eof: true after Next found no further row, and on an empty data set. Any other move clears
+    // it.
     bool Eof() const { return eof_; }
     bool Bof() const { return bof_; }
     // 1 .. RecordCount(); 0 when empty. Stays on the last row's number while Eof.
@@ -106,7 +107,7 @@ public:
     // Makes record recNo current (clamped to the rows there are).
     void SetRecNo(int recNo);
     // Rows shown, including a record being inserted and a table's cached inserts, without its
-    // cached deletions.
+    // cached deletions. 0 when closed.
     int RecordCount() const;
     bool IsEmpty() const { return RecordCount() == 0; }
 
@@ -123,9 +124,10 @@ public:
     // True when a field was written since Edit, Append or Insert.
     bool Modified() const { return modified_; }
 
-    // --- Bookmarks. GotoBookmark throws EDatabaseError "Record not found" when the record is no
-    // longer a row (deleted), "Invalid bookmark" for an empty one. Bookmarks stay good across
-    // edits, inserts and deletes of other rows and across Refresh.
+    // --- Bookmarks. GetBookmark on an empty data set gives an empty bookmark, and GotoBookmark
+    // of an empty bookmark does nothing. GotoBookmark throws EDatabaseError "Record not found"
+    // when the record is no longer a row (deleted). Bookmarks stay good across edits, inserts and
+    // deletes of other rows and across Refresh.
     TBookmark GetBookmark() const;
     void GotoBookmark(const TBookmark& bookmark);
     void FreeBookmark(TBookmark& bookmark) { bookmark = TBookmark(); }
@@ -142,9 +144,10 @@ public:
     void RemoveObserver(TDataSetObserver& observer);
 
     // Raised after every change of the current record: Open (when a row is current), First, Last,
-    // SetRecNo, GotoBookmark, a Next or Prior that moved, Append and Insert, Cancel of an insert,
+    // GotoBookmark, a SetRecNo, Next or Prior that moved, Append and Insert, Cancel of an insert,
     // Delete, Refresh, and a cached change undone (RevertRecord, CancelUpdates). Not raised by a
-    // Next at the end or a Prior at the start, nor by Post or Edit.
+    // Next at the end or a Prior at the start, nor by Post or Edit. So a walk First, Next, Next...
+    // until Eof raises it once per record.
     std::function<void(TDataSet&)> AfterScroll;
 
     // --- Painting. Any field of any row, without moving the current record and without any
@@ -196,6 +199,7 @@ protected:
 
 private:
     template <typename Call> void Broadcast(Call call);
+    void MoveTo(int row, bool bof, bool eof, bool scrolled);
     int ReadRow() const { return paintRow_ >= 0 ? paintRow_ : currentRow_; }
     void CheckRow(int row) const;
 

@@ -26,18 +26,27 @@
 // Errors are EDatabaseError with the message for the user; after any failure the handle is in
 // a state the caller can go on from (documented per operation).
 
+#include "engine/dataset.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
-
-#include "engine/dataset.h"
 
 namespace kelvara {
 
 namespace paradox {
 class ParadoxTable;
-}
+class RecordBuffer;
+struct CommitResult;
+enum class FieldType : std::uint8_t;
+} // namespace paradox
 class TChangeCache;
+struct TCachedEdit;
 
 enum class TTableType { ttDefault, ttParadox };
 enum class TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
@@ -99,8 +108,8 @@ public:
     //     the end / before the current row, current, in the insert state. The autoincrement column
     //     stays NULL until the record is first stored in the file.
     //   Post: with the cache on, into the cache; with it off, to the file (errors: the record stays
-    //     in its state with its typed values, and the file is unchanged). A posted edit whose values
-    //     all equal what was read leaves nothing in the cache.
+    //     in its state with its typed values, and the file is unchanged). A posted edit whose
+    //     values all equal what was read leaves nothing in the cache.
     //   Cancel: drops the typed values; an inserted row disappears and the record that was current
     //     before Append or Insert is current again.
     //   Delete: cancels an insert (the new row disappears); else deletes the current record (into
@@ -129,8 +138,8 @@ public:
     // nothing is pending. In the edit or insert state the record is posted first. On any failure:
     // throws, and file and cache are exactly as before.
     void ApplyUpdates();
-    // Confirms an ApplyUpdates: empties the cache. (ApplyUpdates leaves nothing to confirm, so this
-    // only drops what was cached since.)
+    // Confirms an ApplyUpdates. ApplyUpdates already empties the cache of what it wrote, so this
+    // drops nothing; changes cached after the apply stay pending (nothing is lost silently).
     void CommitUpdates();
     // Drops every cached change and the current edit; saved values show again.
     void CancelUpdates();
@@ -138,14 +147,17 @@ public:
     // its saved values again, a cached insert disappears. Other records keep their changes.
     void RevertRecord();
 
-    // --- For TBatchMove: values as posted (cache included, the unposted edit of the current
-    // record not), and appending many records to the file at once. Not for other callers.
+    // --- For TBatchMove, not for other callers. Values as posted (cache included, the unposted
+    // edit of the current record not); the row being inserted is not posted.
     TFieldValue PostedValueAt(int row, int fieldIndex) const;
-    // Appends records, each a value per column of this table (NULL for the missing ones), to the
-    // file as one crash-safe unit. Autoincrement values given are kept and the table's counter is
-    // raised past the highest; NULL ones are numbered by the table. The handle must be open and
-    // in the browse state; it shows the new records afterwards (Refresh, cache kept).
-    void AppendToFile(const std::vector<std::vector<TFieldValue>>& records);
+    bool RowIsPosted(int row) const;
+    // Appends `count` records to the file as one crash-safe unit; fill(i, values) gives record i,
+    // one value per column of this table (pre-filled with NULL). Autoincrement values given are
+    // kept and the table's counter is raised past the highest; NULL ones are numbered by the
+    // table. Leaves the edit state first; afterwards the handle shows the new records (as after
+    // Refresh, cache kept).
+    void AppendToFile(std::size_t count,
+                      const std::function<void(std::size_t, std::vector<TFieldValue>&)>& fill);
 
 protected:
     int RowCount() const override;
@@ -158,18 +170,29 @@ protected:
 private:
     struct TRowRef;
     struct TEditBuffer;
+    struct TFileWrite;
+    enum class TIdentityScheme { IntegerKey, InternedKey, Position };
 
     void CheckInactive() const;
     void CheckEditable() const;
-    void LoadFromStore();
+    void TakeStructure();
+    TFieldValue ReadFrom(const paradox::ParadoxTable& table, std::uint32_t index, int field) const;
+    TFieldValue ReadStored(std::uint32_t index, int field) const;
+    std::vector<TFieldValue> StoredKey(std::uint32_t index) const;
+    std::int64_t StoredIdentity(std::uint32_t index) const;
     void RebuildRows();
-    int RowOfCacheEntry(std::int64_t identity) const;
-    void EndEditState();
+    std::vector<TFieldValue> ShownValues(int row) const;
     void BeginInsert(bool append);
-    void PostToCache();
+    void LeaveEditState();
+    void PostEditToCache(const TRowRef& ref);
     void PostToFile();
-    void DeleteCurrent();
-    void ReloadKeeping(std::int64_t identity, int fallbackRow, bool scrolled);
+    void ReloadKeeping();
+    std::optional<std::uint32_t> FindRecord(const paradox::ParadoxTable& table,
+                                            const TCachedEdit& edit) const;
+    std::string DescribeRecord(const TCachedEdit& edit) const;
+    paradox::CommitResult WriteToFile(const TFileWrite& write);
+    static void SetAutoIncrement(paradox::RecordBuffer& record, int field,
+                                 const TFieldValue& value);
 
     std::string tableName_;
     std::string databaseName_;
@@ -182,6 +205,10 @@ private:
     std::vector<TIndexDef> indexDefs_;
 
     std::unique_ptr<paradox::ParadoxTable> store_;
+    std::vector<paradox::FieldType> storeTypes_;
+    int keyFieldCount_ = 0;
+    TIdentityScheme identityScheme_ = TIdentityScheme::Position;
+    mutable std::map<std::string, std::int64_t> internedKeys_;
     std::unique_ptr<TChangeCache> cache_;
     std::vector<TRowRef> rows_;
     std::unique_ptr<TEditBuffer> edit_;
