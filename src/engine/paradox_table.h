@@ -251,9 +251,12 @@ public:
 private:
     friend class ParadoxTable;
     friend class Transaction;
-    explicit RecordBuffer(const ParadoxTable& table, std::span<const std::uint8_t> bytes);
+    RecordBuffer(const ParadoxTable& table, std::span<const std::uint8_t> bytes,
+                 std::int64_t origin);
 
     const ParadoxTable* table_;
+    std::int64_t origin_;          // the record index it was made from, -1 for a new record
+    std::uint64_t generation_ = 0; // of the table's snapshot it was made from
     std::vector<std::uint8_t> bytes_;
     // BLOB values set on the buffer, stored in the .mb when the transaction commits.
     std::vector<std::optional<std::string>> blobs_;

@@ -1,0 +1,94 @@
+#pragma once
+// Inside the table storage: the .mb BLOB file. Reading a value a record's descriptor points to,
+// and the allocation of space for the values a commit writes (reusing freed space and giving the
+// tail of the file back). docs/formats/paradox.md describes the layout.
+
+#include "engine/paradox_format.h"
+#include "text/byte_reader.h"
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kelvara::paradox::detail {
+
+constexpr std::uint32_t kMbBlockSize = 4096;
+// Values up to this length share blocks (64 slots of 16-byte chunks); longer ones get blocks of
+// their own.
+constexpr std::uint32_t kSharedValueLimit = 2048;
+
+// The value ref points to in the .mb bytes. Graphic values lose the 8-byte header the file keeps
+// before the image. Throws EParadoxError naming fileName and the fault.
+std::string ReadMbValue(ByteReader mb, const BlobRef& ref, FieldType type,
+                        const std::string& fileName);
+
+// The first block of a new .mb file.
+std::vector<std::uint8_t> NewMbHeaderBlock();
+
+// Fixed-size pages of a file as a commit changes them: copies of the pages it touched, the rest
+// read from the snapshot. Pages beyond the snapshot read as zeros.
+class PageOverlay {
+public:
+    PageOverlay(std::span<const std::uint8_t> base, std::uint64_t start, std::uint32_t pageSize)
+        : base_(base), start_(start), pageSize_(pageSize) {}
+
+    std::uint32_t PageSize() const { return pageSize_; }
+    std::uint64_t PageOffset(std::uint32_t index) const {
+        return start_ + static_cast<std::uint64_t>(index) * pageSize_;
+    }
+    // A page to change (copied on first use).
+    std::span<std::uint8_t> Page(std::uint32_t index);
+    // The current bytes of a page (its changed copy or the snapshot).
+    std::vector<std::uint8_t> Current(std::uint32_t index) const;
+    const std::map<std::uint32_t, std::vector<std::uint8_t>>& Changed() const { return pages_; }
+    void Drop(std::uint32_t index) { pages_.erase(index); }
+
+private:
+    std::span<const std::uint8_t> base_;
+    std::uint64_t start_;
+    std::uint32_t pageSize_;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
+};
+
+// Which blocks of a .mb file are free, which shared blocks have room. Built once from the file
+// and carried along by each commit.
+class MbSpace {
+public:
+    // Walks the blocks; throws EParadoxError when the structure is damaged (a commit then
+    // refuses to write BLOBs, reading still works value by value).
+    static MbSpace Scan(ByteReader mb, const std::string& fileName);
+    static MbSpace Empty(); // a file holding only its header block
+
+    std::uint32_t BlockCount() const { return blockCount_; }
+
+    // Stores a value (longer than 0 bytes) and returns its descriptor (offset, index, length,
+    // mod). Pages it changes go to pages.
+    BlobRef Store(std::string_view value, std::uint16_t mod, PageOverlay& pages);
+    // Gives back the space of a value stored in the file.
+    void Free(const BlobRef& ref, PageOverlay& pages, const std::string& fileName);
+    // Gives the free blocks at the end of the file back; bumps the header's change count.
+    void Finish(PageOverlay& pages);
+
+private:
+    struct Shared {
+        std::uint64_t usedSlots = 0;
+        std::uint16_t freeChunks = 0;
+    };
+    std::uint32_t TakeBlocks(std::uint32_t count, PageOverlay& pages);
+    void AddFreeRun(std::uint32_t start, std::uint32_t count, PageOverlay& pages);
+    BlobRef StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages);
+    void SetShared(std::uint32_t block, const Shared& shared);
+    void DropShared(std::uint32_t block);
+
+    std::uint32_t blockCount_ = 1;
+    std::map<std::uint32_t, std::uint32_t> freeRuns_; // start block -> block count
+    std::unordered_map<std::uint32_t, Shared> shared_;
+    std::set<std::pair<std::uint16_t, std::uint32_t>> roomy_; // (free chunks, block) with a slot
+};
+
+} // namespace kelvara::paradox::detail

@@ -1,0 +1,631 @@
+// Committing a batch of record changes: BLOB space, data blocks, the primary index and the
+// header are computed in memory, then written as one unit through the rollback journal. See
+// docs/formats/paradox.md.
+#include "engine/paradox_index.h"
+#include "engine/paradox_journal.h"
+#include "engine/paradox_state.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace kelvara::paradox {
+namespace {
+
+using detail::BlobRef;
+using detail::ChainBlock;
+using detail::FileWrite;
+using detail::GetU16LE;
+using detail::GetU32LE;
+using detail::PutU16LE;
+using detail::PutU32LE;
+
+constexpr int kLockWaitMs = 10000;
+constexpr std::uint32_t kMaxBlocks = 0xFFFF;
+
+// A block of the chain as the commit reshapes it. Records are copied out of the snapshot only for
+// blocks the commit changes.
+struct WorkBlock {
+    std::uint16_t block = 0;
+    std::uint32_t firstIndex = 0; // snapshot index of its first record (original blocks)
+    std::uint16_t originalCount = 0;
+    bool original = true;
+    std::optional<std::vector<std::uint8_t>> records; // count * recordSize bytes once changed
+
+    std::uint32_t Count(std::size_t recordSize) const {
+        return records ? static_cast<std::uint32_t>(records->size() / recordSize) : originalCount;
+    }
+};
+
+// The smallest write that turns old into fresh at offset (fresh may reach past the old end).
+void AddDiff(std::vector<FileWrite>& writes, std::uint64_t offset,
+             std::span<const std::uint8_t> old, std::span<const std::uint8_t> fresh,
+             std::uint64_t oldFileSize) {
+    const std::size_t comparable = static_cast<std::size_t>(
+        offset >= oldFileSize ? 0 : std::min<std::uint64_t>(oldFileSize - offset, fresh.size()));
+    std::size_t first = 0;
+    while (first < comparable && old[first] == fresh[first]) {
+        ++first;
+    }
+    if (first == fresh.size()) {
+        return;
+    }
+    std::size_t end = fresh.size();
+    if (end <= comparable) {
+        while (end > first && old[end - 1] == fresh[end - 1]) {
+            --end;
+        }
+    }
+    FileWrite write;
+    write.offset = offset + first;
+    write.bytes.assign(fresh.begin() + static_cast<std::ptrdiff_t>(first),
+                       fresh.begin() + static_cast<std::ptrdiff_t>(end));
+    if (!writes.empty()) {
+        FileWrite& last = writes.back();
+        if (last.offset + last.bytes.size() == write.offset) {
+            last.bytes.insert(last.bytes.end(), write.bytes.begin(), write.bytes.end());
+            return;
+        }
+    }
+    writes.push_back(std::move(write));
+}
+
+std::span<const std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::uint64_t offset,
+                                    std::size_t length) {
+    if (offset >= bytes.size()) {
+        return {};
+    }
+    return {bytes.data() + offset,
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes.size() - offset))};
+}
+
+std::string KeyText(const TableInfo& info, const std::uint8_t* record) {
+    std::string text;
+    for (int i = 0; i < info.keyFieldCount; ++i) {
+        if (i > 0) {
+            text += ", ";
+        }
+        text +=
+            detail::DecodeField(info.fields[i], std::span(record, info.recordSize)).DisplayText();
+    }
+    return text;
+}
+
+} // namespace
+
+CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>& changes) {
+    State& s = *state_;
+    const TableInfo& info = s.header.info;
+    const std::size_t rs = info.recordSize;
+    const bool keyed = info.keyFieldCount > 0;
+    CommitResult result;
+    if (changes.empty()) {
+        return result;
+    }
+    if (!s.Writable()) {
+        throw EParadoxError(s.name + ": the table is open read-only");
+    }
+
+    // Resolve the batch against the snapshot.
+    const std::uint32_t count = RecordCount();
+    std::map<std::uint32_t, const RecordBuffer*> updates;
+    std::set<std::uint32_t> deletes;
+    std::vector<const RecordBuffer*> appends;
+    std::vector<std::uint32_t> updateOrder;
+    for (const auto& change : changes) {
+        if (change.record && change.record->generation_ != s.generation) {
+            throw EParadoxError(s.name + ": a record was composed before the table was read "
+                                         "again; compose it anew");
+        }
+        if (change.what == Transaction::Change::What::Append) {
+            appends.push_back(&*change.record);
+            continue;
+        }
+        if (change.index >= count) {
+            throw EParadoxError(s.name + ": record " + std::to_string(change.index + 1) +
+                                " does not exist (the table has " + std::to_string(count) +
+                                " records)");
+        }
+        if (deletes.count(change.index) != 0) {
+            throw EParadoxError(s.name + ": record " + std::to_string(change.index + 1) +
+                                " was already deleted in this batch");
+        }
+        if (change.what == Transaction::Change::What::Update) {
+            updates[change.index] = &*change.record;
+            updateOrder.push_back(change.index);
+        } else {
+            updates.erase(change.index);
+            deletes.insert(change.index);
+        }
+    }
+
+    if (!s.dbFile->LockCommit(platform::LockKind::Exclusive, kLockWaitMs)) {
+        throw ETableInUse(s.name + ": the table is in use (another user is saving changes)");
+    }
+    struct Unlock {
+        platform::File& file;
+        ~Unlock() { file.UnlockCommit(); }
+    } unlock{*s.dbFile};
+    const std::filesystem::path journalPath = detail::JournalPathFor(s.dbPath);
+    if (platform::StatusOf(journalPath).exists) {
+        detail::RecoverJournal(journalPath);
+    }
+    if (detail::ReadStamp(*s.dbFile, s.mbPath, s.pxPath) != s.stamp) {
+        throw ETableChanged(s.name + ": the table was changed by another user after it was read; "
+                                     "read it again and repeat the change");
+    }
+
+    // BLOBs: free what deleted and replaced values held, store the new values.
+    detail::PageOverlay mbPages(s.mb, 0, detail::kMbBlockSize);
+    std::optional<detail::MbSpace> space;
+    bool mbTouched = false;
+    std::uint16_t mod = 1;
+    auto mbSpace = [&]() -> detail::MbSpace& {
+        if (!space) {
+            if (!s.mbSpace) {
+                s.mbSpace = s.mbExists ? detail::MbSpace::Scan(ByteReader(s.mb), s.mbPath.string())
+                                       : detail::MbSpace::Empty();
+            }
+            space = *s.mbSpace;
+            if (!s.mbExists) {
+                const auto header = detail::NewMbHeaderBlock();
+                std::copy(header.begin(), header.end(), mbPages.Page(0).begin());
+            }
+            mod = static_cast<std::uint16_t>(GetU16LE(mbPages.Current(0).data() + 3) + 1);
+            mbTouched = true;
+        }
+        return *space;
+    };
+    auto freeBlobs = [&](std::span<const std::uint8_t> record, const std::vector<bool>* only) {
+        for (std::size_t f = 0; f < info.fields.size(); ++f) {
+            if (!IsBlobType(info.fields[f].def.type) || (only != nullptr && !(*only)[f])) {
+                continue;
+            }
+            const BlobRef ref = detail::ReadBlobRef(info.fields[f], record);
+            if (ref.length > 0 && ref.InMb()) {
+                mbSpace().Free(ref, mbPages, s.mbPath.string());
+            }
+        }
+    };
+    // The record bytes to store: set BLOB values placed, values borrowed from another record
+    // copied so that no two records share a BLOB.
+    auto compose = [&](const RecordBuffer& buffer, std::int64_t target) {
+        std::vector<std::uint8_t> bytes = buffer.bytes_;
+        for (std::size_t f = 0; f < info.fields.size(); ++f) {
+            const FieldInfo& field = info.fields[f];
+            if (!IsBlobType(field.def.type)) {
+                continue;
+            }
+            std::optional<std::string> value = buffer.blobs_[f];
+            if (!value) {
+                const BlobRef ref = detail::ReadBlobRef(field, bytes);
+                if (ref.length == 0 || !ref.InMb() || buffer.origin_ == target) {
+                    continue;
+                }
+                value = ReadBlob(RecordView(*this, bytes), static_cast<int>(f));
+            }
+            const std::size_t leader = field.storedSize - 10u;
+            std::uint8_t* at = bytes.data() + field.offset;
+            std::memset(at, 0, field.storedSize);
+            std::memcpy(at, value->data(), std::min(leader, value->size()));
+            BlobRef ref;
+            if (value->size() > leader) {
+                ref = mbSpace().Store(*value, mod, mbPages);
+            } else {
+                ref.length = static_cast<std::uint32_t>(value->size());
+            }
+            detail::WriteBlobRef(field, ref, bytes);
+        }
+        return bytes;
+    };
+
+    for (const std::uint32_t index : deletes) {
+        freeBlobs(s.RecordBytes(index), nullptr);
+    }
+    std::map<std::uint32_t, std::vector<std::uint8_t>> updated;
+    for (const auto& [index, buffer] : updates) {
+        std::vector<bool> replaced(info.fields.size(), false);
+        for (std::size_t f = 0; f < info.fields.size(); ++f) {
+            replaced[f] = buffer->blobs_[f].has_value() || buffer->origin_ != index;
+        }
+        freeBlobs(s.RecordBytes(index), &replaced);
+        updated[index] = compose(*buffer, index);
+    }
+    std::uint32_t autoInc = s.header.autoInc;
+    int autoField = -1;
+    for (std::size_t f = 0; f < info.fields.size(); ++f) {
+        if (info.fields[f].def.type == FieldType::AutoInc) {
+            autoField = static_cast<int>(f);
+            break;
+        }
+    }
+    std::vector<std::vector<std::uint8_t>> inserted;
+    for (const RecordBuffer* buffer : appends) {
+        std::vector<std::uint8_t> bytes = compose(*buffer, -1);
+        if (autoField >= 0) {
+            ++autoInc;
+            detail::EncodeField(info.fields[autoField],
+                                FieldValue::FromInteger(static_cast<std::int64_t>(autoInc)), bytes);
+            result.appendedAutoInc.push_back(autoInc);
+        } else {
+            result.appendedAutoInc.push_back(0);
+        }
+        inserted.push_back(std::move(bytes));
+    }
+    if (mbTouched) {
+        space->Finish(mbPages);
+    }
+
+    // Data blocks.
+    std::vector<WorkBlock> work;
+    {
+        std::uint32_t first = 0;
+        for (const ChainBlock& block : s.chain) {
+            work.push_back(WorkBlock{block.block, first, block.count, true, std::nullopt});
+            first += block.count;
+        }
+    }
+    auto materialize = [&](WorkBlock& block) -> std::vector<std::uint8_t>& {
+        if (!block.records) {
+            block.records.emplace();
+            if (block.originalCount > 0) {
+                const std::uint8_t* start = s.db.data() + s.recordOffsets[block.firstIndex];
+                block.records->assign(start, start + block.originalCount * rs);
+            }
+        }
+        return *block.records;
+    };
+    auto blockOf = [&](std::uint32_t index) -> std::size_t {
+        const auto found = std::upper_bound(
+            work.begin(), work.end(), index,
+            [](std::uint32_t i, const WorkBlock& block) { return i < block.firstIndex; });
+        return static_cast<std::size_t>(found - work.begin()) - 1;
+    };
+    // Updates in place (or, when a key changes, a delete and an insert), then deletions from the
+    // back of each block so that positions stay valid.
+    std::set<std::uint32_t> removals = deletes;
+    for (auto& [index, bytes] : updated) {
+        if (keyed && detail::CompareKeys(info, bytes.data(), s.RecordBytes(index).data()) != 0) {
+            removals.insert(index);
+            inserted.push_back(bytes);
+            continue;
+        }
+        WorkBlock& block = work[blockOf(index)];
+        std::copy(bytes.begin(), bytes.end(),
+                  materialize(block).begin() +
+                      static_cast<std::ptrdiff_t>((index - block.firstIndex) * rs));
+    }
+    for (auto index = removals.rbegin(); index != removals.rend(); ++index) {
+        WorkBlock& block = work[blockOf(*index)];
+        auto& records = materialize(block);
+        const auto at =
+            records.begin() + static_cast<std::ptrdiff_t>((*index - block.firstIndex) * rs);
+        records.erase(at, at + static_cast<std::ptrdiff_t>(rs));
+    }
+    std::vector<std::uint16_t> freed;
+    std::erase_if(work, [&](const WorkBlock& block) {
+        if (block.Count(rs) == 0) {
+            freed.push_back(block.block);
+            return true;
+        }
+        return false;
+    });
+
+    // Free blocks: those outside the old chain, those just emptied; new blocks take the lowest.
+    std::set<std::uint16_t> freeBlocks(freed.begin(), freed.end());
+    {
+        std::vector<bool> inChain(s.header.fileBlocks + 1u, false);
+        for (const ChainBlock& block : s.chain) {
+            inChain[block.block] = true;
+        }
+        for (std::uint32_t b = 1; b <= s.header.fileBlocks; ++b) {
+            if (!inChain[b]) {
+                freeBlocks.insert(static_cast<std::uint16_t>(b));
+            }
+        }
+    }
+    std::uint32_t fileBlocks = s.header.fileBlocks;
+    auto newBlock = [&]() -> std::uint16_t {
+        if (!freeBlocks.empty()) {
+            const std::uint16_t block = *freeBlocks.begin();
+            freeBlocks.erase(freeBlocks.begin());
+            return block;
+        }
+        if (fileBlocks >= kMaxBlocks) {
+            throw EParadoxError(s.name + ": the table is full (65535 blocks of " +
+                                std::to_string(info.blockSize) + " bytes)");
+        }
+        return static_cast<std::uint16_t>(++fileBlocks);
+    };
+    const std::size_t capacity = (info.blockSize - detail::kBlockHeaderSize) / rs;
+    auto recordAt = [&](const WorkBlock& block, std::size_t position) -> const std::uint8_t* {
+        if (block.records) {
+            return block.records->data() + position * rs;
+        }
+        return s.db.data() + s.recordOffsets[block.firstIndex] + position * rs;
+    };
+    auto appendToEnd = [&](const std::vector<std::uint8_t>& bytes) {
+        if (work.empty() || work.back().Count(rs) >= capacity) {
+            WorkBlock block;
+            block.block = newBlock();
+            block.original = false;
+            block.records.emplace();
+            work.push_back(std::move(block));
+        }
+        auto& records = materialize(work.back());
+        records.insert(records.end(), bytes.begin(), bytes.end());
+    };
+    for (const auto& bytes : inserted) {
+        if (!keyed) {
+            appendToEnd(bytes);
+            continue;
+        }
+        // The last block whose first key is not above the new key, then the place inside it.
+        std::size_t k = 0;
+        {
+            std::size_t low = 0, high = work.size();
+            while (low < high) {
+                const std::size_t mid = (low + high) / 2;
+                if (detail::CompareKeys(info, recordAt(work[mid], 0), bytes.data()) <= 0) {
+                    low = mid + 1;
+                } else {
+                    high = mid;
+                }
+            }
+            k = low == 0 ? 0 : low - 1;
+        }
+        if (work.empty()) {
+            appendToEnd(bytes);
+            continue;
+        }
+        const std::uint32_t blockCount = work[k].Count(rs);
+        std::size_t position = 0;
+        {
+            std::size_t low = 0, high = blockCount;
+            while (low < high) {
+                const std::size_t mid = (low + high) / 2;
+                if (detail::CompareKeys(info, recordAt(work[k], mid), bytes.data()) < 0) {
+                    low = mid + 1;
+                } else {
+                    high = mid;
+                }
+            }
+            position = low;
+        }
+        if (position < blockCount &&
+            detail::CompareKeys(info, recordAt(work[k], position), bytes.data()) == 0) {
+            throw EParadoxError(s.name + ": a record with the key " + KeyText(info, bytes.data()) +
+                                " exists already");
+        }
+        if (k + 1 == work.size() && position == blockCount) {
+            appendToEnd(bytes);
+            continue;
+        }
+        auto& records = materialize(work[k]);
+        records.insert(records.begin() + static_cast<std::ptrdiff_t>(position * rs), bytes.begin(),
+                       bytes.end());
+        if (records.size() / rs > capacity) {
+            WorkBlock upper;
+            upper.block = newBlock();
+            upper.original = false;
+            const std::size_t keep = (records.size() / rs + 1) / 2;
+            upper.records.emplace(records.begin() + static_cast<std::ptrdiff_t>(keep * rs),
+                                  records.end());
+            records.resize(keep * rs);
+            work.insert(work.begin() + static_cast<std::ptrdiff_t>(k + 1), std::move(upper));
+        }
+    }
+
+    // Blocks at the end of the file that nothing uses are cut off.
+    while (fileBlocks > 0 && freeBlocks.count(static_cast<std::uint16_t>(fileBlocks)) != 0) {
+        freeBlocks.erase(static_cast<std::uint16_t>(fileBlocks));
+        --fileBlocks;
+    }
+
+    // The new .db bytes, as writes against the snapshot.
+    const std::uint64_t oldDbSize = s.db.size();
+    const std::uint64_t newDbSize = info.headerSize + std::uint64_t{fileBlocks} * info.blockSize;
+    std::vector<FileWrite> dbWrites;
+    std::vector<std::uint8_t> header(s.db.begin(), s.db.begin() + info.headerSize);
+    std::uint32_t total = 0;
+    for (const WorkBlock& block : work) {
+        total += block.Count(rs);
+    }
+    {
+        std::uint8_t* p = header.data();
+        namespace o = detail::offset;
+        PutU32LE(p + o::kNumRecords, total);
+        PutU16LE(p + o::kNextBlock, static_cast<std::uint16_t>(work.size()));
+        PutU16LE(p + o::kFileBlocks, static_cast<std::uint16_t>(fileBlocks));
+        PutU16LE(p + o::kFirstBlock, work.empty() ? 0 : work.front().block);
+        PutU16LE(p + o::kLastBlock, work.empty() ? 0 : work.back().block);
+        PutU16LE(p + o::kMaxBlocks, static_cast<std::uint16_t>(fileBlocks));
+        PutU32LE(p + o::kAutoInc, autoInc);
+        PutU16LE(p + o::kFirstFreeBlock, freeBlocks.empty() ? 0 : *freeBlocks.begin());
+        if (s.header.hasUpdateTime) {
+            const std::uint32_t old = GetU32LE(p + o::kUpdateTime);
+            const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+            PutU32LE(p + o::kUpdateTime, now > old ? now : old + 1);
+        }
+        AddDiff(dbWrites, 0, Slice(s.db, 0, header.size()), header, oldDbSize);
+    }
+    std::vector<std::uint8_t> blockBytes(info.blockSize);
+    auto blockOffset = [&](std::uint16_t block) {
+        return info.headerSize + (block - 1u) * std::uint64_t{info.blockSize};
+    };
+    std::vector<std::pair<std::uint16_t, std::vector<FileWrite>>> blockWrites;
+    auto writeBlock = [&](std::uint16_t block, std::uint16_t next, std::uint16_t previous,
+                          const WorkBlock* content) {
+        const std::uint64_t at = blockOffset(block);
+        const auto old = Slice(s.db, at, info.blockSize);
+        std::fill(blockBytes.begin(), blockBytes.end(), std::uint8_t{0});
+        if (content == nullptr) {
+            // A free block keeps its old bytes; only its header changes.
+            std::copy(old.begin(), old.end(), blockBytes.begin());
+        } else if (content->records) {
+            std::copy(content->records->begin(), content->records->end(),
+                      blockBytes.begin() + detail::kBlockHeaderSize);
+        } else {
+            std::copy(old.begin(), old.end(), blockBytes.begin());
+        }
+        const int records = content == nullptr ? 0 : static_cast<int>(content->Count(rs));
+        PutU16LE(blockBytes.data(), next);
+        PutU16LE(blockBytes.data() + 2, previous);
+        PutU16LE(blockBytes.data() + 4,
+                 static_cast<std::uint16_t>((records - 1) * static_cast<int>(rs)));
+        AddDiff(dbWrites, at, old, blockBytes, oldDbSize);
+    };
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        const std::uint16_t next = i + 1 < work.size() ? work[i + 1].block : 0;
+        const std::uint16_t previous = i > 0 ? work[i - 1].block : 0;
+        const WorkBlock& block = work[i];
+        const std::uint64_t at = blockOffset(block.block);
+        const bool linksSame = block.original && !block.records && at + 4 <= oldDbSize &&
+                               GetU16LE(s.db.data() + at) == next &&
+                               GetU16LE(s.db.data() + at + 2) == previous;
+        if (!linksSame) {
+            writeBlock(block.block, next, previous, &block);
+        }
+    }
+    for (auto it = freeBlocks.begin(); it != freeBlocks.end(); ++it) {
+        const auto next = std::next(it);
+        writeBlock(*it, next == freeBlocks.end() ? 0 : *next, 0, nullptr);
+    }
+    std::sort(dbWrites.begin(), dbWrites.end(),
+              [](const FileWrite& a, const FileWrite& b) { return a.offset < b.offset; });
+
+    // The new chain, for the primary index and the snapshot afterwards.
+    std::vector<ChainBlock> chain;
+    for (const WorkBlock& block : work) {
+        chain.push_back(ChainBlock{block.block, static_cast<std::uint16_t>(block.Count(rs))});
+    }
+
+    std::vector<detail::FileChange> fileChanges;
+    detail::FileChange dbChange;
+    dbChange.path = s.dbPath;
+    dbChange.file = s.dbFile.get();
+    dbChange.oldBytes = s.db;
+    dbChange.newSize = newDbSize;
+    dbChange.writes = std::move(dbWrites);
+    fileChanges.push_back(std::move(dbChange));
+
+    std::unique_ptr<platform::File> mbFile;
+    std::uint64_t newMbSize = s.mb.size();
+    if (mbTouched) {
+        newMbSize = std::uint64_t{space->BlockCount()} * detail::kMbBlockSize;
+        detail::FileChange mbChange;
+        mbChange.path = s.mbPath;
+        if (s.mbExists) {
+            mbFile = std::make_unique<platform::File>(s.mbPath, platform::File::Mode::ReadWrite);
+            mbChange.file = mbFile.get();
+            mbChange.oldBytes = s.mb;
+        }
+        mbChange.newSize = newMbSize;
+        for (const auto& [index, page] : mbPages.Changed()) {
+            if (index < space->BlockCount()) {
+                AddDiff(mbChange.writes, mbPages.PageOffset(index),
+                        Slice(s.mb, mbPages.PageOffset(index), page.size()), page, s.mb.size());
+            }
+        }
+        fileChanges.push_back(std::move(mbChange));
+    }
+
+    std::vector<std::uint8_t> newPx;
+    std::unique_ptr<platform::File> pxFile;
+    if (keyed) {
+        detail::IndexSource source;
+        source.info = &info;
+        source.dbHeader = header;
+        source.chain = &chain;
+        source.firstRecord = [&](std::size_t position) { return recordAt(work[position], 0); };
+        source.oldIndex = s.px;
+        const std::string pxName = s.pxPath.filename().string();
+        source.indexName = pxName;
+        newPx = detail::BuildPrimaryIndex(source);
+        detail::FileChange pxChange;
+        pxChange.path = s.pxPath;
+        if (s.pxExists) {
+            pxFile = std::make_unique<platform::File>(s.pxPath, platform::File::Mode::ReadWrite);
+            pxChange.file = pxFile.get();
+            pxChange.oldBytes = s.px;
+        }
+        pxChange.newSize = newPx.size();
+        const std::size_t step = 0x800;
+        for (std::size_t at = 0; at < newPx.size(); at += step) {
+            const std::size_t length = std::min(step, newPx.size() - at);
+            AddDiff(pxChange.writes, at, Slice(s.px, at, length),
+                    std::span(newPx.data() + at, length), s.px.size());
+        }
+        if (!pxChange.writes.empty() || pxChange.newSize != s.px.size() || !s.pxExists) {
+            fileChanges.push_back(std::move(pxChange));
+        }
+    }
+
+    // Secondary indexes are not maintained; a stale one must not stay beside the changed table.
+    std::vector<std::string> notes;
+    for (const auto& stale : detail::SecondaryIndexFiles(s.dbPath)) {
+        platform::RemoveFile(stale);
+        notes.push_back(stale.string() + ": secondary index removed; it would be out of date");
+    }
+
+    detail::WriteAtomically(journalPath, fileChanges);
+
+    // The snapshot takes the new state.
+    for (const auto& change : fileChanges) {
+        std::vector<std::uint8_t>& image = change.path == s.dbPath   ? s.db
+                                           : change.path == s.mbPath ? s.mb
+                                                                     : s.px;
+        image.resize(change.newSize, 0);
+        for (const FileWrite& write : change.writes) {
+            if (write.offset < image.size()) {
+                std::copy_n(
+                    write.bytes.begin(),
+                    std::min<std::uint64_t>(write.bytes.size(), image.size() - write.offset),
+                    image.begin() + static_cast<std::ptrdiff_t>(write.offset));
+            }
+        }
+    }
+    if (mbTouched) {
+        s.mbExists = true;
+        s.mbSpace = std::move(*space);
+    }
+    if (keyed) {
+        s.pxExists = true;
+    }
+    s.Index();
+    s.warnings.insert(s.warnings.end(), notes.begin(), notes.end());
+    s.stamp = detail::ReadStamp(*s.dbFile, s.mbPath, s.pxPath);
+    ++s.generation;
+
+    // Where the changed records are now.
+    auto positionOf = [&](const std::vector<std::uint8_t>& bytes) -> std::uint32_t {
+        std::vector<FieldValue> key;
+        for (int i = 0; i < info.keyFieldCount; ++i) {
+            key.push_back(detail::DecodeField(s.header.info.fields[i], bytes));
+        }
+        return FindByKey(key).value_or(0);
+    };
+    for (std::size_t i = 0; i < appends.size(); ++i) {
+        result.appendedIndexes.push_back(
+            keyed ? positionOf(inserted[i])
+                  : static_cast<std::uint32_t>(total - appends.size() + i));
+    }
+    for (const std::uint32_t index : updateOrder) {
+        if (deletes.count(index) != 0) {
+            continue;
+        }
+        if (keyed) {
+            result.updatedIndexes.push_back(positionOf(updated[index]));
+        } else {
+            const auto before = static_cast<std::uint32_t>(
+                std::distance(deletes.begin(), deletes.lower_bound(index)));
+            result.updatedIndexes.push_back(index - before);
+        }
+    }
+    return result;
+}
+
+} // namespace kelvara::paradox
