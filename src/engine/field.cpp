@@ -500,7 +500,11 @@ bool TField::IsNull() const {
 }
 
 std::string TField::AsString() const {
-    return FieldValueToText(Value(), def_.DataType);
+    TFieldValue value = Value();
+    if (auto* text = std::get_if<std::string>(&value)) {
+        return std::move(*text);
+    }
+    return FieldValueToText(value, def_.DataType);
 }
 
 std::int64_t TField::AsInteger() const {

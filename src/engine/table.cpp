@@ -379,6 +379,7 @@ void TTable::Close() {
     cache_->Clear();
     rows_.clear();
     internedKeys_.clear();
+    savedInserts_.clear();
     store_.reset();
     DestroyFields();
     SetModified(false);
@@ -541,6 +542,11 @@ std::int64_t TTable::RowIdentity(int row) const {
 }
 
 int TTable::FindRowByIdentity(std::int64_t identity) const {
+    // A record inserted through the cache and saved since goes by its stored identity now.
+    const auto saved = savedInserts_.find(identity);
+    if (saved != savedInserts_.end()) {
+        identity = saved->second;
+    }
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i].identity == identity) {
             return static_cast<int>(i);
@@ -844,9 +850,10 @@ void TTable::ApplyUpdates() {
     // The handle now shows the file as written; the current record stays current.
     std::int64_t current = CurrentRow() >= 0 ? RowIdentity(CurrentRow()) : 0;
     for (std::size_t i = 0; i < inserts.size() && i < result.appendedIndexes.size(); ++i) {
-        if (inserts[i] == current) {
-            current = StoredIdentity(result.appendedIndexes[i]);
-        }
+        savedInserts_[inserts[i]] = StoredIdentity(result.appendedIndexes[i]);
+    }
+    if (const auto saved = savedInserts_.find(current); saved != savedInserts_.end()) {
+        current = saved->second;
     }
     const int previousRow = CurrentRow();
     cache_->Clear();

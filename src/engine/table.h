@@ -209,6 +209,7 @@ private:
     int keyFieldCount_ = 0;
     TIdentityScheme identityScheme_ = TIdentityScheme::Position;
     mutable std::map<std::string, std::int64_t> internedKeys_;
+    std::map<std::int64_t, std::int64_t> savedInserts_; // cached insert -> its stored identity
     std::unique_ptr<TChangeCache> cache_;
     std::vector<TRowRef> rows_;
     std::unique_ptr<TEditBuffer> edit_;
