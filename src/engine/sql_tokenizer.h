@@ -8,8 +8,9 @@
 // (""), and the token's text is the content with that doubling undone. The punctuation is
 // , . ( ) = and *. Anything else is a syntax error naming its position.
 
+#include "engine/dataset_error.h"
+
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,9 @@
 namespace kelvara {
 
 // A failure to understand a statement: a syntax error, an unknown column, an unknown alias.
-class ESqlError : public std::runtime_error {
+class ESqlError : public EDatabaseError {
 public:
-    using std::runtime_error::runtime_error;
+    using EDatabaseError::EDatabaseError;
 };
 
 // Where a token starts: line and column count from 1, the column in bytes.
