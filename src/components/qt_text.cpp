@@ -23,4 +23,10 @@ Qt::LayoutDirection TextLayoutDirection(const QString& text) {
     return TextLayoutDirection(ToUtf8(text));
 }
 
+QFont DefaultDisplayFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(8);
+    return font;
+}
+
 } // namespace kelvara

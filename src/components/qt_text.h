@@ -5,6 +5,7 @@
 // which use the text layer's own converters, so that the GUI sees exactly what the rest of the
 // system stores. Drawing code asks TextLayoutDirection which reading order a text needs.
 
+#include <QFont>
 #include <QString>
 #include <string>
 #include <string_view>
@@ -22,5 +23,8 @@ std::string ToUtf8(const QString& text);
 // character, reads left-to-right.
 Qt::LayoutDirection TextLayoutDirection(std::string_view utf8);
 Qt::LayoutDirection TextLayoutDirection(const QString& text);
+
+// The font windows take when they are created while the user has chosen no other: Arial, 8 points.
+QFont DefaultDisplayFont();
 
 } // namespace kelvara
