@@ -48,7 +48,7 @@ public:
                 continue;
             }
             Expect('=');
-            object.properties.emplace_back(word, ParseValue());
+            object.properties.push_back(TextProperty{word, ParseValue()});
         }
     }
 
@@ -91,7 +91,7 @@ private:
                         break;
                     }
                     Expect('=');
-                    item.emplace_back(word, ParseValue());
+                    item.push_back(TextProperty{word, ParseValue()});
                 }
             }
             ++FPos;
@@ -296,10 +296,8 @@ std::string CompareValue(const TPropertyValue& actual, const TextValue& expected
     }
 }
 
-std::string
-CompareProperties(const TObjectNode& node,
-                  const std::vector<std::pair<std::string, TextValue>>& expected,
-                  std::vector<const std::vector<std::pair<std::string, TextValue>>*>& items) {
+std::string CompareProperties(const TObjectNode& node, const std::vector<TextProperty>& expected,
+                              std::vector<const std::vector<TextProperty>*>& items) {
     int index = 0;
     for (const auto& [name, value] : expected) {
         if (value.kind == TextValue::Collection) {
@@ -330,8 +328,7 @@ std::string CompareNode(const TObjectNode& node, const TextObject& expected,
                         const std::string& path);
 
 std::string CompareItem(const TObjectNode& node, const std::string& collectionName,
-                        const std::vector<std::pair<std::string, TextValue>>& properties,
-                        const std::string& path) {
+                        const std::vector<TextProperty>& properties, const std::string& path) {
     if (node.ClassName != "TCollectionItem" || node.Name != collectionName) {
         return path + ": collection item " + collectionName + " expected, got " + node.ClassName +
                " " + node.Name;
@@ -346,7 +343,7 @@ std::string CompareNode(const TObjectNode& node, const TextObject& expected,
     if (node.ClassName != expected.className || node.Name != expected.name) {
         return here + ": got " + node.ClassName + " " + node.Name;
     }
-    std::vector<const std::vector<std::pair<std::string, TextValue>>*> items;
+    std::vector<const std::vector<TextProperty>*> items;
     std::string difference = CompareProperties(node, expected.properties, items);
     if (!difference.empty()) {
         return here + ": " + difference;

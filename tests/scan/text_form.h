@@ -10,19 +10,26 @@
 
 namespace kelvara::test {
 
+struct TextProperty;
+
 struct TextValue {
     enum Kind { Integer, Float, String, Ident, Set, Binary, List, Collection, Missing };
     Kind kind = Missing;
     std::string text;             // Integer, Float, Ident: the token
     std::vector<unsigned> codes;  // String: the characters, quoted ones and #nnn codes
     std::vector<TextValue> items; // List
-    std::vector<std::vector<std::pair<std::string, TextValue>>> collection; // per item
+    std::vector<std::vector<TextProperty>> collection; // per item
+};
+
+struct TextProperty {
+    std::string name;
+    TextValue value;
 };
 
 struct TextObject {
     std::string className;
     std::string name;
-    std::vector<std::pair<std::string, TextValue>> properties;
+    std::vector<TextProperty> properties;
     std::vector<TextObject> children;
 };
 
