@@ -740,12 +740,28 @@ void TTable::PostToFile() {
         }
         write.updates.push_back({ref.identity, &edit});
     }
-    const px::CommitResult result = WriteToFile(write);
+    bool reloaded = false;
+    const px::CommitResult result = WriteToFile(write, &reloaded);
     std::int64_t identity = ref.identity;
     if (edit_->inserting && !result.appendedIndexes.empty()) {
         identity = StoredIdentity(result.appendedIndexes.front());
     }
+    const bool inserting = edit_->inserting;
     LeaveEditState();
+    // Posting record after record straight to the file (merge, appending messages) must not
+    // re-read every row each time: when nothing but this record moved, only its row changes.
+    if (!reloaded && !inserting && result.updatedIndexes.size() == 1 &&
+        static_cast<std::int32_t>(result.updatedIndexes.front()) == ref.storeIndex) {
+        NotifyRecordChanged(row);
+        return;
+    }
+    if (!reloaded && inserting && result.appendedIndexes.size() == 1 &&
+        result.appendedIndexes.front() + 1 == store_->RecordCount() && row + 1 == RowCount()) {
+        rows_[static_cast<std::size_t>(row)] =
+            TRowRef{identity, static_cast<std::int32_t>(result.appendedIndexes.front())};
+        NotifyRecordChanged(row);
+        return;
+    }
     RebuildRows();
     const int placed = FindRowByIdentity(identity);
     PlaceCursor(placed >= 0 ? placed : std::min(row, RowCount() - 1), false);
@@ -995,7 +1011,7 @@ std::string TTable::DescribeRecord(const TCachedEdit& edit) const {
     return text;
 }
 
-px::CommitResult TTable::WriteToFile(const TFileWrite& write) {
+px::CommitResult TTable::WriteToFile(const TFileWrite& write, bool* reloaded) {
     if (readOnly_) {
         throw EDatabaseError("Cannot modify a read-only dataset");
     }
@@ -1074,6 +1090,9 @@ px::CommitResult TTable::WriteToFile(const TFileWrite& write) {
         px::CommitResult result = attempt(*current);
         current.reset();
         store_->Reload();
+        if (reloaded != nullptr) {
+            *reloaded = true;
+        }
         return result;
     });
 }

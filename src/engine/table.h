@@ -190,7 +190,9 @@ private:
     std::optional<std::uint32_t> FindRecord(const paradox::ParadoxTable& table,
                                             const TCachedEdit& edit) const;
     std::string DescribeRecord(const TCachedEdit& edit) const;
-    paradox::CommitResult WriteToFile(const TFileWrite& write);
+    // Writes as one unit; *reloaded (when given) is set when the handle's view of the file had to
+    // be re-read because another handle or process wrote since.
+    paradox::CommitResult WriteToFile(const TFileWrite& write, bool* reloaded = nullptr);
     static void SetAutoIncrement(paradox::RecordBuffer& record, int field,
                                  const TFieldValue& value);
 

@@ -273,6 +273,24 @@ TEST_F(TableCache, WithTheCacheOffEveryPostGoesToTheFile) {
     EXPECT_EQ(ColumnInFile(path_, "Form_Name"),
               (std::vector<std::string>{"F2", "F3", "F4", "Added"}));
 
+    // A direct write after another handle wrote shows that handle's records too.
+    WriteDirectly("English", 2, "by another handle");
+    {
+        TTable other;
+        other.SetTableName(path_);
+        other.Open();
+        other.Append();
+        other.FieldByName("Form_Name").SetAsString("Theirs");
+        other.Post();
+    }
+    SetEnglishLike(direct, "German", 1, "Zwei");
+    EXPECT_EQ(direct.FieldByName("Form_Name").AsString(), "F2");
+    EXPECT_EQ(direct.RecordCount(), 5);
+    EXPECT_EQ(Shown(direct, "English").at(1), "by another handle");
+    EXPECT_EQ(ColumnInFile(path_, "German").at(0), "Zwei");
+    direct.Last();
+    EXPECT_EQ(direct.FieldByName("Form_Name").AsString(), "Theirs");
+
     // Append Messages switches master's cache off once nothing is pending, and on again.
     EXPECT_NO_THROW(master_.SetCachedUpdates(false));
     master_.SetCachedUpdates(true);
