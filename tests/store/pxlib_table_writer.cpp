@@ -95,31 +95,44 @@ void Check(int result, const PxlibError& error, const char* step) {
     }
 }
 
+// Composes the record bytes with pxlib's field writers: PX_insert_record leaves BLOB fields
+// empty, PX_put_data_blob writes them (in the record's leader or the blob file). A null value
+// keeps the field's zero bytes.
 void WriteRecord(pxdoc_t* doc, const std::vector<PxColumn>& columns, const PxRecord& record,
-                 PxlibError& error) {
+                 long& lastNumber, PxlibError& error) {
     if (record.size() != columns.size()) {
         throw std::invalid_argument("pxlib writer: a record needs one value per column");
     }
-    std::vector<pxval_t> values(columns.size());
-    std::vector<pxval_t*> pointers(columns.size());
-    std::vector<std::string> texts(columns.size());
+    std::vector<char> data(static_cast<std::size_t>(PX_get_recordsize(doc)), 0);
+    int offset = 0;
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        pxval_t& value = values[i];
-        std::memset(&value, 0, sizeof(value));
-        value.type = PxType(columns[i].Type);
-        value.isnull = record[i].has_value() ? 0 : 1;
-        if (record[i]) {
-            if (columns[i].Type == '+' || columns[i].Type == 'I') {
-                value.value.lval = std::stol(*record[i]);
-            } else {
-                texts[i] = *record[i];
-                value.value.str.val = texts[i].data();
-                value.value.str.len = static_cast<int>(texts[i].size());
-            }
+        const int size = PxSize(columns[i]);
+        char* field = data.data() + offset;
+        offset += size;
+        if (!record[i] && columns[i].Type != '+') {
+            continue;
         }
-        pointers[i] = &value;
+        std::string value = record[i].value_or(std::to_string(lastNumber + 1));
+        switch (columns[i].Type) {
+        case '+':
+            lastNumber = std::max(lastNumber, std::stol(value));
+            PX_put_data_long(doc, field, size, static_cast<int>(std::stol(value)));
+            break;
+        case 'I':
+            PX_put_data_long(doc, field, size, static_cast<int>(std::stol(value)));
+            break;
+        case 'S':
+            PX_put_data_short(doc, field, size, static_cast<short>(std::stoi(value)));
+            break;
+        case 'A':
+            PX_put_data_alpha(doc, field, size, value.data());
+            break;
+        default:
+            Check(PX_put_data_blob(doc, field, size, value.data(), static_cast<int>(value.size())),
+                  error, "write blob");
+        }
     }
-    Check(PX_insert_record(doc, pointers.data()), error, "insert record");
+    Check(PX_put_record(doc, data.data()), error, "write record");
 }
 
 std::string WithExtension(const std::string& path, const char* extension) {
@@ -151,8 +164,9 @@ void WritePxlibTable(const std::string& path, const std::vector<PxColumn>& colum
             Check(PX_set_blob_file(doc.get(), WithExtension(path, ".mb").c_str()), error,
                   "create blob file");
         }
+        long lastNumber = 0;
         for (const PxRecord& record : records) {
-            WriteRecord(doc.get(), columns, record, error);
+            WriteRecord(doc.get(), columns, record, lastNumber, error);
         }
         if (keyFields > 0) {
             // The index records: the key fields, then block number, count and a zero.

@@ -18,8 +18,10 @@ struct PxColumn {
 };
 
 // One record, a value per column in column order; nothing means null. Integers and
-// autoincrement values are given as decimal text; a null autoincrement value takes pxlib's next
-// number.
+// autoincrement values are given as decimal text; a null autoincrement value takes the number
+// after the highest one so far. Records are written in the order given (callers give keyed
+// tables their records in key order). pxlib does not raise the table's autoincrement counter for
+// records it is given whole, so tables that must take further records need none of this.
 using PxRecord = std::vector<std::optional<std::string>>;
 
 // Writes the table at path (a ".db" path; the blob file goes beside it with ".mb") with the given
