@@ -571,7 +571,15 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         notes.push_back(stale.string() + ": secondary index removed; it would be out of date");
     }
 
-    detail::WriteAtomically(journalPath, fileChanges);
+    try {
+        detail::WriteAtomically(journalPath, fileChanges);
+    } catch (...) {
+        // Rolled back: the files hold the snapshot's bytes again, only their times moved.
+        if (!platform::StatusOf(journalPath).exists) {
+            s.stamp = detail::ReadStamp(*s.dbFile, s.mbPath, s.pxPath);
+        }
+        throw;
+    }
 
     // The snapshot takes the new state.
     for (const auto& change : fileChanges) {

@@ -1,0 +1,254 @@
+// A commit is one unit: a process that dies at any write of it, or a write that fails, leaves the
+// whole old state or the whole new one, and a failed commit leaves the files byte for byte as they
+// were.
+#include "engine/paradox_table.h"
+#include "engine/platform.h"
+#include "paradox_test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kelvara::paradox {
+namespace {
+
+using test::ReadBytes;
+using test::ScratchFolder;
+using test::Text;
+
+// Every value of every record, as one text.
+std::string Contents(const std::filesystem::path& path) {
+    auto table = ParadoxTable::Open(path, {});
+    std::string text = std::to_string(table->RecordCount()) + " records, counter " +
+                       std::to_string(table->AutoIncrement()) + "\n";
+    for (std::uint32_t i = 0; i < table->RecordCount(); ++i) {
+        for (std::size_t f = 0; f < table->Info().fields.size(); ++f) {
+            text += table->Read(i, static_cast<int>(f)).DisplayText() + "\t";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+void Populate(const std::filesystem::path& path) {
+    ParadoxTable::Create(path, test::LanguageSchema(2));
+    auto table = ParadoxTable::Open(path, {});
+    Transaction batch(*table);
+    for (unsigned i = 0; i < 60; ++i) {
+        RecordBuffer record = table->NewRecord();
+        record.Set(1, FieldValue::FromBytes("Form" + std::to_string(i % 4)));
+        record.Set(2, FieldValue::FromBytes("Label" + std::to_string(i)));
+        record.Set(4, FieldValue::FromBytes(Text(i % 7 == 0 ? 3000 : 40 + i, i)));
+        record.Set(5, FieldValue::FromBytes(Text(i % 3 == 0 ? 5 : 200, i + 1000)));
+        batch.Append(std::move(record));
+    }
+    batch.Commit();
+}
+
+// The batch every case commits: updates that move BLOBs between shared slots and blocks of their
+// own, deletions that empty blocks, appends that need new blocks.
+void CommitTheBatch(ParadoxTable& table) {
+    Transaction batch(table);
+    for (std::uint32_t i = 0; i < 60; i += 6) {
+        RecordBuffer record = table.EditRecord(i);
+        record.Set(3, FieldValue::FromBytes("Hint"));
+        record.Set(4, FieldValue::FromBytes(Text(i % 12 == 0 ? 30 : 2500, i + 7)));
+        batch.Update(i, std::move(record));
+    }
+    for (std::uint32_t i = 20; i < 40; ++i) {
+        batch.Delete(i);
+    }
+    for (unsigned i = 0; i < 25; ++i) {
+        RecordBuffer record = table.NewRecord();
+        record.Set(1, FieldValue::FromBytes("Added"));
+        record.Set(5, FieldValue::FromBytes(Text(i * 170, i + 99)));
+        batch.Append(std::move(record));
+    }
+    batch.Commit();
+}
+
+void CommitTheBatch(const std::filesystem::path& path) {
+    auto table = ParadoxTable::Open(path, {});
+    CommitTheBatch(*table);
+}
+
+void CopyFolder(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::filesystem::remove_all(to);
+    std::filesystem::create_directories(to);
+    for (const auto& entry : std::filesystem::directory_iterator(from)) {
+        std::filesystem::copy_file(entry.path(), to / entry.path().filename());
+    }
+}
+
+std::map<std::string, std::vector<std::uint8_t>> FolderBytes(const std::filesystem::path& folder) {
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = ReadBytes(entry.path());
+    }
+    return files;
+}
+
+// The failure point hook for one case: the nth operation fails (or the process ends there).
+struct FailAt {
+    int target;
+    bool die;
+    std::shared_ptr<std::atomic<int>> seen = std::make_shared<std::atomic<int>>(0);
+    void operator()(const char*) const {
+        if (++*seen == target) {
+            if (die) {
+                ::_exit(0);
+            }
+            throw EParadoxError("injected failure");
+        }
+    }
+};
+
+class ParadoxCrash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        base_ = folder_ / "base";
+        std::filesystem::create_directories(base_);
+        Populate(base_ / "t.db");
+        oldContents_ = Contents(base_ / "t.db");
+        CopyFolder(base_, folder_ / "expected");
+        CommitTheBatch(folder_ / "expected" / "t.db");
+        newContents_ = Contents(folder_ / "expected" / "t.db");
+        ASSERT_NE(oldContents_, newContents_);
+    }
+    void TearDown() override { platform::SetFailurePointHook({}); }
+
+    void ExpectSoundTable(const std::filesystem::path& folder) {
+        EXPECT_FALSE(std::filesystem::exists(folder / "t.db-journal"));
+        EXPECT_EQ(std::filesystem::file_size(folder / "t.mb") % 4096, 0u);
+        const auto faults = test::CheckIndexFiles(folder / "t.db", folder / "t.px", 4);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+
+    ScratchFolder folder_;
+    std::filesystem::path base_;
+    std::string oldContents_, newContents_;
+};
+
+TEST_F(ParadoxCrash, DyingAtAnyWriteLeavesTheOldOrTheNewState) {
+    const auto work = folder_ / "work";
+    int oldSeen = 0, newSeen = 0;
+    for (int point = 1; point < 200; ++point) {
+        SCOPED_TRACE("process ends at failure point " + std::to_string(point));
+        CopyFolder(base_, work);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            platform::SetFailurePointHook(FailAt{point, true});
+            try {
+                CommitTheBatch(work / "t.db");
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(3);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_NE(WEXITSTATUS(status), 2) << "the commit failed instead of dying";
+        const std::string contents = Contents(work / "t.db");
+        const bool isOld = contents == oldContents_;
+        const bool isNew = contents == newContents_;
+        EXPECT_TRUE(isOld || isNew) << contents;
+        oldSeen += isOld;
+        newSeen += isNew;
+        ExpectSoundTable(work);
+        if (WEXITSTATUS(status) == 3) {
+            EXPECT_TRUE(isNew);
+            break;
+        }
+    }
+    EXPECT_GT(oldSeen, 3);
+    EXPECT_GT(newSeen, 0);
+}
+
+TEST_F(ParadoxCrash, AFailedWriteLeavesTheFilesAsTheyWere) {
+    const auto work = folder_ / "work";
+    const auto original = FolderBytes(base_);
+    int failures = 0;
+    for (int point = 1; point < 200; ++point) {
+        SCOPED_TRACE("failure at point " + std::to_string(point));
+        CopyFolder(base_, work);
+        auto table = ParadoxTable::Open(work / "t.db", {});
+        platform::SetFailurePointHook(FailAt{point, false});
+        bool failed = false;
+        try {
+            CommitTheBatch(*table);
+        } catch (const EParadoxError& error) {
+            failed = true;
+            EXPECT_NE(std::string(error.what()).find("injected failure"), std::string::npos);
+        }
+        platform::SetFailurePointHook({});
+        if (!failed) {
+            EXPECT_EQ(Contents(work / "t.db"), newContents_);
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(FolderBytes(work), original);
+        // The handle keeps the old state and can commit the same changes later.
+        EXPECT_FALSE(table->ChangedOnDisk());
+        EXPECT_EQ(table->RecordCount(), 60u);
+        if (point % 10 == 0) {
+            CommitTheBatch(*table);
+            EXPECT_EQ(Contents(work / "t.db"), newContents_);
+        }
+    }
+    EXPECT_GT(failures, 5);
+}
+
+TEST_F(ParadoxCrash, KilledWhileCommittingAgainAndAgain) {
+    const auto work = folder_ / "work";
+    CopyFolder(base_, work);
+    for (int round = 0; round < 12; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) {
+                try {
+                    auto table = ParadoxTable::Open(work / "t.db", {});
+                    Transaction batch(*table);
+                    for (std::uint32_t r = 0; r < table->RecordCount(); r += 3) {
+                        RecordBuffer record = table->EditRecord(r);
+                        record.Set(4, FieldValue::FromBytes(Text(100 + (i * 911 + r) % 4000, i)));
+                        batch.Update(r, std::move(record));
+                    }
+                    batch.Append(table->NewRecord());
+                    batch.Commit();
+                } catch (...) {
+                    ::_exit(2);
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(15 + round * 7));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the committing process failed by itself";
+        auto table = ParadoxTable::Open(work / "t.db", {});
+        EXPECT_TRUE(table->Warnings().empty());
+        std::int64_t previous = 0;
+        for (std::uint32_t r = 0; r < table->RecordCount(); ++r) {
+            EXPECT_GT(table->Read(r, 0).Integer(), previous);
+            previous = table->Read(r, 0).Integer();
+            for (int f = 1; f < 7; ++f) {
+                table->Read(r, f);
+            }
+        }
+        EXPECT_EQ(table->AutoIncrement(), previous);
+        table.reset();
+        ExpectSoundTable(work);
+    }
+}
+
+} // namespace
+} // namespace kelvara::paradox
