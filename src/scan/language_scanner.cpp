@@ -7,6 +7,7 @@
 #include "text/unicode.h"
 
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -188,8 +189,34 @@ void TLanguageScanner::Scan() {
     }
     FFormCount = 0;
     FRowCount = 0;
-    AddRow(kVersionStampForm, kVersionStampComponent, FVersionLabel + " - " + TodayShortDateText(),
-           kVersionStampNative);
+    // Writing every row to the file as its own crash-safe unit costs a flush to disk per row;
+    // the rows are collected in the table's change cache instead and written together at the
+    // end, also after an error, so the table holds the same rows either way. A caller that runs
+    // the cache itself keeps it, and applies it when it chooses.
+    const bool collectRows = !FTable->CachedUpdates();
+    if (collectRows) {
+        FTable->SetCachedUpdates(true);
+    }
+    std::exception_ptr failure;
+    try {
+        AddRow(kVersionStampForm, kVersionStampComponent,
+               FVersionLabel + " - " + TodayShortDateText(), kVersionStampNative);
+        ScanExecutable();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (collectRows) {
+        // A failure here leaves the file as it was; its message then matters more than the
+        // scan's.
+        FTable->ApplyUpdates();
+        FTable->SetCachedUpdates(false);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void TLanguageScanner::ScanExecutable() {
     try {
         TExeImage image(FExeName);
         ScanResources(image);

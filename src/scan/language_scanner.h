@@ -111,7 +111,10 @@ public:
     // Runs the whole extraction into the table (which must be set and open). Errors of the
     // resource reader (EExeError), the form reader (EReadError), the table (EDatabaseError) and
     // "Fatal Error Encountered!" when the RCDATA type is not a list leave as exceptions; rows
-    // written before stay in the table.
+    // written before stay in the table. A table without cached updates has every row in its file
+    // when Scan returns or fails (the rows are written together at the end, and cached updates
+    // are off again); a table with cached updates on receives the rows in its cache, for the
+    // caller to apply.
     void Scan();
 
     // The one place that writes a row: nothing when native is blank (IsBlankText), otherwise one
@@ -127,6 +130,7 @@ public:
     int RowCount() const { return FRowCount; }
 
 private:
+    void ScanExecutable();
     void ScanResources(TExeImage& image);
     void ComponentRows(const std::string& form, const TObjectNode& node);
     void CollectionRows(const std::string& form, const TObjectNode& owner);

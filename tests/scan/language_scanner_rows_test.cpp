@@ -578,8 +578,35 @@ TEST_F(LanguageScannerRows, ScanWithoutProgressCallbacksAndReusedForSecondTable)
         scanner.Scan();
         EXPECT_EQ(scanner.RowCount(), 3);
         EXPECT_EQ(table.RecordCount(), 3);
+        EXPECT_FALSE(table.CachedUpdates());
+        EXPECT_FALSE(table.UpdatesPending());
         scanner.SetTable(nullptr);
     }
+}
+
+TEST_F(LanguageScannerRows, TableWithCachedUpdatesGetsTheRowsInItsCache) {
+    const std::string exe = WriteExe(std::vector<Object>{FormOf({})});
+    const std::string path = (folder_ / "cached.db").string();
+    CreateLanguageTable("", path);
+    const auto rowsInFile = [&] {
+        TTable reader;
+        reader.SetTableName(path);
+        reader.Open();
+        return reader.RecordCount();
+    };
+    TTable table;
+    table.SetTableName(path);
+    table.Open();
+    table.SetCachedUpdates(true);
+    TLanguageScanner scanner;
+    scanner.SetTable(&table);
+    scanner.SetExeName(exe);
+    scanner.Scan();
+    EXPECT_TRUE(table.CachedUpdates());
+    EXPECT_TRUE(table.UpdatesPending());
+    EXPECT_EQ(rowsInFile(), 0);
+    table.ApplyUpdates();
+    EXPECT_EQ(rowsInFile(), 3);
 }
 
 } // namespace
