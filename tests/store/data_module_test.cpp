@@ -368,6 +368,33 @@ TEST_F(DataModuleTest, SavePostsAnUnpostedEditAndWritesIt) {
     EXPECT_TRUE(user.Log.empty());
 }
 
+TEST_F(DataModuleTest, AFailingSaveKeepsTheChangesForAnotherTry) {
+    const std::string path = StandardTable();
+    ASSERT_TRUE(dm.OpenLanguageTable(&dm.MasterLang(), path, ""));
+    dm.MasterLang().SetRecNo(2);
+    TypeEnglish("mine");
+    dm.MasterLang().Post();
+    {
+        // Someone else changes the same value in the file meanwhile.
+        TTable other;
+        other.SetTableName(path);
+        other.Open();
+        other.SetRecNo(2);
+        other.Edit();
+        other.FieldByName("English").SetAsString("theirs");
+        other.Post();
+    }
+
+    EXPECT_THROW(dm.SaveTable(), EDatabaseError);
+    EXPECT_TRUE(dm.MasterLang().UpdatesPending());
+    EXPECT_EQ(ReadAllRecords(path).at(1).at(kEnglish), "theirs");
+
+    user.Answer(TAnswer::Yes);
+    EXPECT_THROW(dm.ConfirmSaveChanges(), EDatabaseError);
+    EXPECT_TRUE(dm.MasterLang().UpdatesPending());
+    EXPECT_EQ(Field("English").AsString(), "mine");
+}
+
 TEST_F(DataModuleTest, SaveWithoutChangesOrTableDoesNothing) {
     dm.SaveTable();
     const std::string path = StandardTable();
