@@ -84,17 +84,21 @@ public:
     // column's text. Errors pass on.
     void TextColumnSetText(TField& sender, const std::string& text);
 
-    // Lets the user choose a file ("Backup a Pelora Language Table", overwrite confirmed by the
-    // dialog) and copies handle's table there: a fresh language table with the standard columns
-    // plus, at the end, every further column of the source, then every record appended with its
-    // Index_No. Choosing the handle's own table shows "Cannot overwrite open table!" and copies
-    // nothing. The busy cursor is shown while copying. Neither saves nor drops handle's cached
-    // changes. Engine failures pass on; the busy cursor is reset first. Does nothing for a null
-    // handle or when the user cancels.
+    // Lets the user choose a file ("Backup a Pelora Language Table", "Paradox Tables|*.db", the
+    // dialog confirms an overwrite) and copies handle's table there with CopyTable. Choosing the
+    // handle's own table (the same path, or another spelling of the same file) shows the notice
+    // "Cannot overwrite open table!" and copies nothing. The busy cursor is shown while copying
+    // and reset also when copying fails. Engine failures pass on. Neither saves nor drops
+    // handle's cached changes, and its current record stays. Does nothing for a null handle or
+    // when the user cancels.
     void BackupTable(TTable* handle);
 
-    // The copy of BackupTable without its dialog. Throws a std::runtime_error
-    // "Cannot overwrite open table!" when destinationPath is the source's own table.
+    // The copy of BackupTable without its dialog: a fresh language table at destinationPath
+    // (replacing any table there) with the standard columns plus, at the end, every further
+    // column of the source with its type and size; then every record of the source as it shows
+    // (posted cached changes included, an unposted edit not), Index_No values kept. Throws
+    // std::runtime_error "Cannot overwrite open table!" when destinationPath names the source's
+    // own file, and EDatabaseError when the source is closed; both before anything is written.
     void CopyTable(TTable& source, const std::string& destinationPath);
 
     // The engine's after-scroll notification of both handles: calls the subscriber, if any, with
