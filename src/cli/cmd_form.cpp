@@ -31,20 +31,22 @@ void PrintTree(const TObjectNode& root, std::ostream& out) {
             out << indent << "  " << EscapeDumpValue(property->Name) << '='
                 << EscapeDumpValue(property->Text()) << '\n';
         }
-        if (node == &root && root.ChildCount() == 0) {
-            break;
-        }
     }
 }
 
-// Prints the tree read so far also when the stream fails, then lets the failure go on.
+// Prints the tree read so far also when the stream fails (unless nothing was read), then lets the
+// failure go on.
 void DecodeAndPrint(TMemoryStream& stream, std::ostream& out) {
     TDFMScanner scanner;
     scanner.SetStream(&stream);
     try {
         scanner.Parse();
     } catch (...) {
-        PrintTree(scanner.Root(), out);
+        const TObjectNode& root = scanner.Root();
+        if (!root.ClassName.empty() || !root.Name.empty() || root.PropertyCount() > 0 ||
+            root.ChildCount() > 0) {
+            PrintTree(root, out);
+        }
         out.flush();
         throw;
     }
