@@ -1,0 +1,202 @@
+// Damaged files: every fault gives an exception that names the file and the fault, never a crash,
+// a hang or a read outside the file.
+#include "engine/paradox_table.h"
+#include "paradox_test_support.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace kelvara::paradox {
+namespace {
+
+using test::ReadBytes;
+using test::ScratchFolder;
+using test::Text;
+using test::WriteBytes;
+
+class ParadoxDamage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ParadoxTable::Create(path_, test::LanguageSchema(1));
+        auto table = ParadoxTable::Open(path_);
+        Transaction batch(*table);
+        for (unsigned i = 0; i < 40; ++i) {
+            RecordBuffer record = table->NewRecord();
+            record.Set(1, FieldValue::FromBytes("Form"));
+            record.Set(4, FieldValue::FromBytes(Text(i == 0 ? 30 : i == 1 ? 3000 : 12 + i, i)));
+            batch.Append(std::move(record));
+        }
+        batch.Commit();
+        db_ = ReadBytes(path_);
+        mb_ = ReadBytes(mbPath_);
+        const auto table2 = ParadoxTable::Open(path_, {false, true});
+        recordSize_ = table2->Info().recordSize;
+        nativeOffset_ = table2->Info().fields[4].offset;
+    }
+
+    // Offset of record 0's Native descriptor in the .db (the first data block follows the header).
+    std::size_t Descriptor(std::size_t record = 0) const {
+        return 0x800 + 6 + record * recordSize_ + nativeOffset_ + 10;
+    }
+
+    static void Put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value) {
+        bytes[at] = static_cast<std::uint8_t>(value);
+        bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    static void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+        Put16(bytes, at, static_cast<std::uint16_t>(value));
+        Put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
+    }
+
+    ScratchFolder folder_;
+    std::filesystem::path path_ = folder_ / "damaged.db";
+    std::filesystem::path mbPath_ = folder_ / "damaged.mb";
+    std::vector<std::uint8_t> db_, mb_;
+    std::size_t recordSize_ = 0, nativeOffset_ = 0;
+};
+
+TEST_F(ParadoxDamage, BrokenDataFilesAreRefusedNamingTheFault) {
+    using Bytes = std::vector<std::uint8_t>;
+    const struct {
+        const char* fault;
+        std::function<void(Bytes&)> damage;
+    } cases[] = {
+        {"too short", [](Bytes& b) { b.resize(50); }},
+        {"not a Paradox table", [](Bytes& b) { b[0x04] = 9; }},
+        {"index file", [](Bytes& b) { b[0x04] = 1; }},
+        {"block size", [](Bytes& b) { b[0x05] = 0; }},
+        {"block size", [](Bytes& b) { b[0x05] = 33; }},
+        {"unknown file version", [](Bytes& b) { b[0x39] = 0x20; }},
+        {"field count", [](Bytes& b) { Put16(b, 0x21, 0); }},
+        {"key field count", [](Bytes& b) { Put16(b, 0x23, 300); }},
+        {"record size", [](Bytes& b) { Put16(b, 0x00, 100); }},
+        {"header size", [](Bytes& b) { Put16(b, 0x02, 0xFFFF); }},
+        {"unknown type 0x30", [](Bytes& b) { b[0x78 + 2] = 0x30; }},
+        {"impossible size", [](Bytes& b) { b[0x78 + 1] = 3; }},
+        {"field names run past",
+         [](Bytes& b) { std::fill(b.begin() + 0x1A0, b.begin() + 0x800, 'n'); }},
+        {"truncated", [](Bytes& b) { b.resize(b.size() - 100); }},
+        {"truncated", [](Bytes& b) { Put16(b, 0x0C, 0xFFFF); }},
+        {"beyond the", [](Bytes& b) { Put16(b, 0x0E, 999); }},
+        {"loops back", [](Bytes& b) { Put16(b, 0x800, 1); }},
+        {"impossible amount of data", [](Bytes& b) { Put16(b, 0x804, 0x7FFF); }},
+        {"impossible amount of data", [](Bytes& b) { Put16(b, 0x804, 0x8000); }},
+        {"encrypted", [](Bytes& b) { Put32(b, 0x5C, 0x1234); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Bytes bytes = db_;
+        c.damage(bytes);
+        WriteBytes(path_, bytes);
+        try {
+            ParadoxTable::Open(path_, {false, true});
+            ADD_FAILURE() << "opened";
+        } catch (const EParadoxError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find(path_.string()), std::string::npos) << message;
+            EXPECT_NE(message.find(c.fault), std::string::npos) << message;
+        }
+    }
+}
+
+TEST_F(ParadoxDamage, AHugeDeclaredRecordCountIsReportedNotBelieved) {
+    Put32(db_, 0x06, 0xFFFFFFF0u);
+    WriteBytes(path_, db_);
+    auto table = ParadoxTable::Open(path_, {false, true});
+    EXPECT_EQ(table->RecordCount(), 40u);
+    ASSERT_EQ(table->Warnings().size(), 1u);
+    EXPECT_NE(table->Warnings()[0].find("the blocks hold 40"), std::string::npos);
+}
+
+TEST_F(ParadoxDamage, BrokenBlobPointersFailOnlyTheirValue) {
+    using Bytes = std::vector<std::uint8_t>;
+    const std::size_t slotRecord = 0, blockRecord = 1;
+    const struct {
+        const char* fault;
+        std::size_t record;
+        std::function<void(Bytes& db, Bytes& mb, std::size_t descriptor)> damage;
+    } cases[] = {
+        {"out of range", slotRecord,
+         [](Bytes& db, Bytes&, std::size_t d) { Put32(db, d, 0x7FFF0000u | 0x3F); }},
+        {"out of range", slotRecord,
+         [](Bytes& db, Bytes&, std::size_t d) { Put32(db, d, 0x0F3F); }},
+        {"missing slot", slotRecord, [](Bytes& db, Bytes&, std::size_t d) { db[d] = 0x50; }},
+        {"block of type 4", blockRecord,
+         [](Bytes& db, Bytes& mb, std::size_t d) { mb[test::U32(db, d) & ~0xFFu] = 4; }},
+        {"slot is empty", slotRecord,
+         [](Bytes& db, Bytes& mb, std::size_t d) {
+             const std::size_t block = test::U32(db, d) & ~0xFFu;
+             std::memset(mb.data() + block + 12 + 5 * db[d], 0, 5);
+         }},
+        {"differs from the record", slotRecord,
+         [](Bytes& db, Bytes&, std::size_t d) { Put32(db, d + 4, 31); }},
+        {"differs from the record", blockRecord,
+         [](Bytes& db, Bytes&, std::size_t d) { Put32(db, d + 4, 2999); }},
+        {"longer than its blocks", blockRecord,
+         [](Bytes& db, Bytes& mb, std::size_t d) {
+             const std::size_t block = test::U32(db, d) & ~0xFFu;
+             Put32(mb, block + 3, 90000);
+             Put32(db, d + 4, 90000);
+         }},
+        {"points to no BLOB", slotRecord,
+         [](Bytes& db, Bytes&, std::size_t d) { Put32(db, d, 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Bytes db = db_, mb = mb_;
+        c.damage(db, mb, Descriptor(c.record));
+        WriteBytes(path_, db);
+        WriteBytes(mbPath_, mb);
+        auto table = ParadoxTable::Open(path_, {false, true});
+        try {
+            table->Read(static_cast<std::uint32_t>(c.record), 4);
+            ADD_FAILURE() << "read";
+        } catch (const EParadoxError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find("damaged."), std::string::npos) << message;
+            EXPECT_NE(message.find(c.fault), std::string::npos) << message;
+            EXPECT_NE(message.find("Native"), std::string::npos) << message;
+        }
+        EXPECT_NO_THROW(table->Read(static_cast<std::uint32_t>(2), 4)); // the others still read
+    }
+    std::filesystem::remove(mbPath_);
+    WriteBytes(path_, db_);
+    auto table = ParadoxTable::Open(path_, {false, true});
+    EXPECT_THROW(table->Read(1, 4), EParadoxError);
+}
+
+TEST_F(ParadoxDamage, RandomDamageNeverEscapesAsAnythingElse) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> db = db_, mb = mb_;
+        const int flips = 1 + static_cast<int>(random() % 8);
+        for (int i = 0; i < flips; ++i) {
+            auto& target = random() % 3 == 0 ? mb : db;
+            // Mostly the header and the first block, where the structure lives.
+            const std::size_t limit =
+                std::min<std::size_t>(target.size(), random() % 2 ? 0x1000 : target.size());
+            target[random() % limit] = static_cast<std::uint8_t>(random());
+        }
+        if (random() % 10 == 0) {
+            db.resize(random() % db.size());
+        }
+        WriteBytes(path_, db);
+        WriteBytes(mbPath_, mb);
+        try {
+            auto table = ParadoxTable::Open(path_, {false, true});
+            for (std::uint32_t r = 0; r < table->RecordCount(); ++r) {
+                for (std::size_t f = 0; f < table->Info().fields.size(); ++f) {
+                    try {
+                        table->Read(r, static_cast<int>(f)).DisplayText();
+                    } catch (const EParadoxError&) {
+                    }
+                }
+            }
+        } catch (const EParadoxError&) {
+        }
+    }
+}
+
+} // namespace
+} // namespace kelvara::paradox
