@@ -196,6 +196,12 @@ protected:
     void NotifyReloaded();
     void NotifyCurrentChanged();
     void RaiseAfterScroll();
+    // Forgets every observer and the AfterScroll target (for destructors: a data set being
+    // destroyed tells nobody).
+    void DetachListeners() {
+        observers_.clear();
+        AfterScroll = nullptr;
+    }
 
 private:
     template <typename Call> void Broadcast(Call call);

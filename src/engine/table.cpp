@@ -266,6 +266,7 @@ struct TTable::TFileWrite {
 TTable::TTable() : cache_(std::make_unique<TChangeCache>()) {}
 
 TTable::~TTable() {
+    DetachListeners();
     Close();
 }
 
