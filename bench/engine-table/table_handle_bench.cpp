@@ -3,7 +3,7 @@
 // them (bytes written against the size of the blocks that changed, time against a full
 // rewrite), and cancelling 10,000 cached edits. Prints; asserts nothing.
 //
-// Usage: bench_table_handle [folder] [records]
+// Usage: bench_table_handle [folder] [records] [keep]  (keep: leave the table in the folder)
 
 #include "engine/batch_move.h"
 #include "engine/paradox_table.h"
@@ -276,6 +276,36 @@ int main(int argc, char** argv) {
                     table.UpdatesPending() ? "STILL PENDING" : "nothing pending");
     }
     table.Close();
-    std::filesystem::remove_all(folder);
+
+    // --- Posting straight to the file, record by record (a scan, appending messages, merge).
+    {
+        TTable direct;
+        direct.SetTableName(path);
+        direct.Open();
+        const int posts = 1000;
+        start = Clock::now();
+        for (int k = 0; k < posts; ++k) {
+            direct.Append();
+            direct.FieldByName("Form_Name").SetAsString("Appended");
+            direct.FieldByName("Native").SetAsString("appended record " + std::to_string(k));
+            direct.Post();
+        }
+        const double appends = SecondsSince(start);
+        start = Clock::now();
+        for (int k = 0; k < posts; ++k) {
+            direct.SetRecNo(k * (records / posts) + 1);
+            direct.Edit();
+            direct.FieldByName("German").SetAsString("direkt " + std::to_string(k));
+            direct.Post();
+        }
+        std::printf(
+            "cache off, %d appends one post each: %.3f s (%.2f ms a post); %d edits: %.3f s "
+            "(%.2f ms a post)\n",
+            posts, appends, appends * 1e3 / posts, posts, SecondsSince(start),
+            SecondsSince(start) * 1e3 / posts);
+    }
+    if (argc <= 3) {
+        std::filesystem::remove_all(folder);
+    }
     return 0;
 }
