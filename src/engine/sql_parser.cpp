@@ -37,7 +37,7 @@ public:
             statement.columns = ColumnList("a column name or '*'");
         }
         ExpectKeyword("from");
-        if (Current().kind != SqlTokenKind::Quoted) {
+        if (Current().kind != SqlTokenKind::Quoted || Current().text.empty()) {
             Fail("the table's path in double quotes");
         }
         statement.tablePosition = Current().position;

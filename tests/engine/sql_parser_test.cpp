@@ -118,6 +118,8 @@ TEST(SqlParser, ReportsWhereAndWhatWasExpected) {
         {"select a b", "line 1, column 10: expected 'from', found 'b'"},
         {"select a from b", "line 1, column 15: expected the table's path in double quotes, "
                             "found 'b'"},
+        {"select a from \"\" t", "line 1, column 15: expected the table's path in double "
+                                 "quotes, found \"\""},
         {"select a from \"x", "SQL syntax error at line 1, column 15: the text in double quotes "
                               "is not closed"},
         {"select a from \"x\" where", "line 1, column 24: expected a column name, a text in "
