@@ -286,6 +286,23 @@ std::vector<std::uint32_t> SqlSourceTable::RowsWithFoldedText(int field, std::st
     return rows;
 }
 
+std::size_t SqlSourceTable::MemoryBytes() const {
+    const std::lock_guard guard(indexLock_);
+    std::size_t bytes = sizeof(*this);
+    for (const auto& column : fields_) {
+        bytes += sizeof(Column) + column->arena.capacity() +
+                 column->offsets.capacity() * sizeof(std::uint64_t) +
+                 column->values.capacity() * sizeof(FieldValue);
+        for (const FieldValue& value : column->values) {
+            bytes += value.Bytes().capacity() > 15 ? value.Bytes().capacity() : 0;
+        }
+        if (column->foldedIndex) {
+            bytes += column->foldedIndex->capacity() * sizeof(std::uint32_t);
+        }
+    }
+    return bytes;
+}
+
 SqlSourceCache& SqlSourceCache::Shared() {
     static SqlSourceCache cache;
     return cache;

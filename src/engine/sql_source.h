@@ -64,6 +64,9 @@ public:
     std::vector<std::uint32_t> RowsWithFoldedText(int field, std::string_view folded,
                                                   bool wholeText) const;
 
+    // The bytes the loaded copy and its built indexes take, roughly.
+    std::size_t MemoryBytes() const;
+
     ~SqlSourceTable();
 
 private:
