@@ -4,7 +4,9 @@
 #include "engine/table.h"
 #include "query_fixture.h"
 
+#include <array>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -226,7 +228,8 @@ TEST_F(QueryStatements, ColumnNamesIgnoreCaseAndKeepTheTablesSpelling) {
 }
 
 // The index the evaluator filters through must give exactly what a plain walk over every record
-// gives, for patterns with and without wildcards, in any letter case.
+// gives: patterns with and without wildcards, in any letter case, combined with and, or and
+// parentheses over two columns.
 TEST_F(QueryStatements, IndexedFilterAgreesWithAPlainWalk) {
     std::mt19937 random(7);
     const std::string letters = "aAbB_%";
@@ -239,30 +242,63 @@ TEST_F(QueryStatements, IndexedFilterAgreesWithAPlainWalk) {
         return out;
     };
     std::vector<QueryRow> rows;
-    std::vector<std::string> forms;
+    std::vector<std::array<std::string, 2>> values; // Form_Name, Property_Name
     for (int i = 0; i < 300; ++i) {
-        forms.push_back(word(4, false));
-        rows.push_back({forms.back(), std::to_string(i), "Caption"});
+        values.push_back({word(4, false), word(2, false)});
+        rows.push_back({values.back()[0], std::to_string(i), values.back()[1]});
     }
     const std::string path = MakeTable("random.db", {}, rows);
-    for (int round = 0; round < 200; ++round) {
-        const std::string pattern = word(5, true);
-        const bool like = round % 3 != 0;
+
+    struct Condition {
+        std::string text;
+        std::function<bool(std::size_t)> holds;
+    };
+    const char* columns[] = {"Form_Name", "Property_Name"};
+    std::function<Condition(int)> make = [&](int depth) -> Condition {
+        if (depth == 0 || random() % 3 == 0) {
+            const std::size_t column = random() % 2;
+            const bool like = random() % 3 != 0;
+            const std::string pattern = word(5, like);
+            return {std::string(columns[column]) + (like ? " like \"" : " = \"") + pattern + "\"",
+                    [&values, column, like, pattern](std::size_t row) {
+                        const std::string& value = values[row][column];
+                        return !value.empty() &&
+                               (like ? SqlLikeMatches(value, pattern) : value == pattern);
+                    }};
+        }
+        const bool both = random() % 2 == 0;
+        std::vector<Condition> parts;
+        for (std::size_t i = 0, count = 2 + random() % 2; i < count; ++i) {
+            parts.push_back(make(depth - 1));
+        }
+        std::string text = "(";
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            text += (i ? (both ? " and " : " or ") : "") + parts[i].text;
+        }
+        return {text + ")", [parts, both](std::size_t row) {
+                    for (const Condition& part : parts) {
+                        if (part.holds(row) != both) {
+                            return !both;
+                        }
+                    }
+                    return both;
+                }};
+    };
+
+    for (int round = 0; round < 300; ++round) {
+        const Condition condition = make(round % 3);
         std::vector<std::string> expected;
-        for (std::size_t i = 0; i < forms.size(); ++i) {
-            const bool match = !forms[i].empty() &&
-                               (like ? SqlLikeMatches(forms[i], pattern) : forms[i] == pattern);
-            if (match) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (condition.holds(i)) {
                 expected.push_back(std::to_string(i));
             }
         }
         std::vector<std::string> got;
         for (const auto& row :
-             RunLines({"select Component_Name from \"" + path + "\" where Form_Name " +
-                       (like ? "like" : "=") + " \"" + pattern + "\""})) {
+             RunLines({"select Component_Name from \"" + path + "\"", "where " + condition.text})) {
             got.push_back(row[0]);
         }
-        EXPECT_EQ(got, expected) << (like ? "like " : "= ") << pattern;
+        EXPECT_EQ(got, expected) << condition.text;
     }
 }
 
