@@ -333,3 +333,68 @@ TEST_F(TableCache, CreateReplacesAnExistingTable) {
 
 } // namespace
 } // namespace kelvara
+
+namespace kelvara {
+namespace {
+
+// Records of tables keyed otherwise, or not at all, are followed through the cache as well.
+class OtherKeys : public testing::TableFolder, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(OtherKeys, EditDeleteRefreshApply) {
+    const bool keyed = GetParam();
+    const std::string path = PathOf("names.db");
+    {
+        TTable create;
+        create.SetTableName(path);
+        create.FieldDefs() = {{"Name", TFieldType::ftString, 20},
+                              {"Count", TFieldType::ftInteger, 0}};
+        if (keyed) {
+            create.IndexDefs() = {{"", "Name", ixPrimary | ixUnique}};
+        }
+        create.CreateTable();
+        create.Open();
+        for (const char* name : {"delta", "alpha", "charlie", "bravo"}) {
+            create.Append();
+            create.FieldByName("Name").SetAsString(name);
+            create.FieldByName("Count").SetAsInteger(1);
+            create.Post();
+        }
+    }
+    TTable table;
+    table.SetTableName(path);
+    table.SetCachedUpdates(true);
+    table.SetUpdateMode(TUpdateMode::upWhereChanged);
+    table.Open();
+    const std::vector<std::string> order =
+        keyed ? std::vector<std::string>{"alpha", "bravo", "charlie", "delta"}
+              : std::vector<std::string>{"delta", "alpha", "charlie", "bravo"};
+    EXPECT_EQ(ColumnInFile(path, "Name"), order);
+    table.SetRecNo(2);
+    const std::string second = table.FieldByName("Name").AsString();
+    TBookmark mark = table.GetBookmark();
+    table.Edit();
+    table.FieldByName("Count").SetAsInteger(2);
+    table.Post();
+    table.SetRecNo(3);
+    const std::string third = table.FieldByName("Name").AsString();
+    table.Delete();
+    table.Refresh();
+    table.GotoBookmark(mark);
+    EXPECT_EQ(table.FieldByName("Name").AsString(), second);
+    EXPECT_EQ(table.FieldByName("Count").AsInteger(), 2);
+    table.ApplyUpdates();
+    table.Close();
+
+    std::vector<std::string> expected = order;
+    std::erase(expected, third);
+    EXPECT_EQ(ColumnInFile(path, "Name"), expected);
+    const std::vector<std::string> counts = ColumnInFile(path, "Count");
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(counts[i], expected[i] == second ? "2" : "1") << expected[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyedByTextOrNot, OtherKeys, ::testing::Bool());
+
+} // namespace
+} // namespace kelvara
