@@ -208,7 +208,15 @@ void TLanguageScanner::Scan() {
     if (collectRows) {
         // A failure here leaves the file as it was; its message then matters more than the
         // scan's.
-        FTable->ApplyUpdates();
+        try {
+            FTable->ApplyUpdates();
+        } catch (...) {
+            // None of the rows reached the file; the handle is given back as it came.
+            FTable->CancelUpdates();
+            FTable->SetCachedUpdates(false);
+            FRowCount = 0;
+            throw;
+        }
         FTable->SetCachedUpdates(false);
     }
     if (failure) {

@@ -609,5 +609,31 @@ TEST_F(LanguageScannerRows, TableWithCachedUpdatesGetsTheRowsInItsCache) {
     EXPECT_EQ(rowsInFile(), 3);
 }
 
+TEST_F(LanguageScannerRows, RowsThatCannotBeWrittenAreReportedAndNotCounted) {
+    const std::string exe = WriteExe(std::vector<Object>{FormOf({})});
+    const std::string path = (folder_ / "blocked.db").string();
+    CreateLanguageTable("", path);
+    TTable table;
+    table.SetTableName(path);
+    table.Open();
+    // A folder where the table's rollback journal goes makes the write of the rows fail.
+    const auto blocker = std::filesystem::path(path + "-journal");
+    std::filesystem::create_directories(blocker / "occupied");
+    TLanguageScanner scanner;
+    scanner.SetTable(&table);
+    scanner.SetExeName(exe);
+    EXPECT_THROW(scanner.Scan(), std::exception);
+    EXPECT_EQ(scanner.RowCount(), 0);
+    EXPECT_FALSE(table.CachedUpdates());
+    EXPECT_FALSE(table.UpdatesPending());
+    EXPECT_EQ(table.RecordCount(), 0);
+    table.Close();
+    std::filesystem::remove_all(blocker);
+    TTable reader;
+    reader.SetTableName(path);
+    reader.Open();
+    EXPECT_EQ(reader.RecordCount(), 0);
+}
+
 } // namespace
 } // namespace kelvara
