@@ -1,6 +1,6 @@
-// sql STATEMENT [--database FOLDER]: runs a query statement (it may span lines) and prints the
-// result in the dump format: a header line of the result's column names, then one line per
-// record with each value's stored text.
+// sql STATEMENT... [--database FOLDER]: runs a query statement and prints the result in the dump
+// format: a header line of the result's column names, then one line per record with each value's
+// stored text. The statement may span lines; several arguments are its lines, in order.
 
 #include "cli/command.h"
 #include "cli/dump_writer.h"
@@ -13,10 +13,11 @@
 namespace kelvara::cli {
 namespace {
 
-void RunStatement(const std::string& statement, const std::string& database, std::ostream& out) {
+void RunStatement(const std::vector<std::string>& lines, const std::string& database,
+                  std::ostream& out) {
     TQuery query;
     query.SetDatabaseName(database);
-    query.AddSQL(statement);
+    query.SetSQL(lines);
     query.Open();
     DumpWriter writer(out);
     writer.WriteHeader(query.FieldDefNames());
@@ -31,10 +32,11 @@ void RunStatement(const std::string& statement, const std::string& database, std
 
 const CommandRegistration registration("sql", [](CLI::App& app) {
     auto* command = app.add_subcommand("sql", "Run a query statement and print its result");
-    auto statement = std::make_shared<std::string>();
+    auto statement = std::make_shared<std::vector<std::string>>();
     auto database = std::make_shared<std::string>();
     command
-        ->add_option("STATEMENT", *statement, "The statement, for example: select * from \"x.db\"")
+        ->add_option("STATEMENT", *statement,
+                     "The statement, whole or as its lines, e.g. select * from \"x.db\"")
         ->required();
     command->add_option("--database", *database,
                         "The folder relative table paths are taken in (default: the current one)");
