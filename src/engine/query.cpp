@@ -68,7 +68,7 @@ TFieldValue DataSetValue(const paradox::FieldValue& value) {
     case Kind::Bytes:
     case Kind::Decimal:
     case Kind::Invalid:
-        return value.Bytes();
+        return value.Bytes().empty() ? TFieldValue() : TFieldValue(value.Bytes());
     case Kind::Integer:
     case Kind::Date:
     case Kind::Time:
