@@ -507,7 +507,7 @@ TEST(ParadoxWrite, BytesAChangeDidNotTouchStayExactly) {
         SCOPED_TRACE(relative);
         const auto path = CopyCorpusTable(folder, relative);
         auto table = OpenWritable(path);
-        const TableInfo& info = table->Info();
+        const TableInfo info = table->Info();
         std::vector<std::vector<std::uint8_t>> before;
         std::vector<std::vector<FieldValue>> values;
         for (std::uint32_t i = 0; i < table->RecordCount(); ++i) {
