@@ -54,9 +54,7 @@ TFieldDef DataSetDef(const paradox::FieldDef& def) {
     TFieldDef out;
     out.Name = def.name;
     out.DataType = DataSetType(def.type);
-    const bool sized = def.type == FieldType::Alpha || def.type == FieldType::Bytes ||
-                       paradox::IsBlobType(def.type);
-    out.Size = sized ? def.size : 0;
+    out.Size = def.size;
     return out;
 }
 

@@ -309,16 +309,21 @@ SqlSourceCache& SqlSourceCache::Shared() {
 }
 
 std::shared_ptr<const SqlSourceTable> SqlSourceCache::Get(const fs::path& dbPath) {
+    // One file named in different ways is one entry; it is still opened by the name given, so
+    // that errors name the file as the caller did.
+    std::error_code error;
+    fs::path key = fs::absolute(dbPath, error);
+    key = (error ? dbPath : key).lexically_normal();
     const SqlFileStamp stamp = SqlFileStamp::Of(dbPath);
     {
         const std::lock_guard guard(lock_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if ((*it)->Path() != dbPath) {
+            if (it->first != key) {
                 continue;
             }
-            if ((*it)->Stamp() == stamp) {
+            if (it->second->Stamp() == stamp) {
                 entries_.splice(entries_.begin(), entries_, it);
-                return entries_.front();
+                return entries_.front().second;
             }
             entries_.erase(it);
             break;
@@ -327,7 +332,7 @@ std::shared_ptr<const SqlSourceTable> SqlSourceCache::Get(const fs::path& dbPath
     auto source = SqlSourceTable::Load(dbPath);
     const std::lock_guard guard(lock_);
     ++loads_;
-    entries_.push_front(source);
+    entries_.emplace_front(std::move(key), source);
     while (entries_.size() > kCapacity) {
         entries_.pop_back();
     }
@@ -352,12 +357,6 @@ fs::path ResolveSqlTablePath(std::string_view tablePath, std::string_view direct
     if (path.is_relative() && !directory.empty()) {
         path = toPath(directory) / path;
     }
-    std::error_code error;
-    fs::path absolute = fs::absolute(path, error);
-    if (!error) {
-        path = std::move(absolute);
-    }
-    path = path.lexically_normal();
     if (!path.has_extension()) {
         path += ".db";
     }

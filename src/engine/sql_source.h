@@ -98,13 +98,14 @@ public:
 
 private:
     mutable std::mutex lock_;
-    std::list<std::shared_ptr<const SqlSourceTable>> entries_;
+    // Each source under its path made absolute and normal.
+    std::list<std::pair<std::filesystem::path, std::shared_ptr<const SqlSourceTable>>> entries_;
     std::size_t loads_ = 0;
 };
 
-// The path a statement's table names, made absolute: relative paths are taken from directory
-// (the query's database name) when that is not empty, else from the working directory; a path
-// without an extension gets ".db".
+// The file a statement's table names, by the rule table handles follow: a relative path is taken
+// in directory (the query's database name) when that is not empty, else in the working directory;
+// a path without an extension gets ".db".
 std::filesystem::path ResolveSqlTablePath(std::string_view tablePath, std::string_view directory);
 
 } // namespace kelvara

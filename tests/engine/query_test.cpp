@@ -470,3 +470,62 @@ TEST_F(QueryHandle, AMissingTableFailsAsOpeningItWould) {
 
 } // namespace
 } // namespace kelvara
+
+namespace kelvara {
+namespace {
+
+// A query over a whole table must read what a table handle reads from the same file: the same
+// columns with the same types, the same records in the same order, every value equal. Over every
+// real table of the corpus, each kind of column included; a file the table handle cannot open
+// fails the query with the same message.
+TEST(QueryOverCorpus, ReadsWhatATableHandleReads) {
+    const std::filesystem::path folder = std::filesystem::path(KELVARA_CORPUS_DIR) / "paradox";
+    if (!std::filesystem::is_directory(folder)) {
+        GTEST_SKIP() << "corpus not found at " << folder;
+    }
+    int tables = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string ext = AsciiFold(entry.path().extension().string());
+        if (ext != ".db") {
+            continue;
+        }
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        TTable table;
+        table.SetTableName(path);
+        table.SetReadOnly(true);
+        TQuery query;
+        query.AddSQL("select * from \"" + path + "\"");
+        try {
+            table.Open();
+        } catch (const EDatabaseError& e) {
+            try {
+                query.Open();
+                ADD_FAILURE() << "the query opened a table the handle cannot: " << e.what();
+            } catch (const EDatabaseError& q) {
+                EXPECT_STREQ(q.what(), e.what());
+            }
+            continue;
+        }
+        query.Open();
+        ++tables;
+        ASSERT_EQ(query.FieldCount(), table.FieldCount());
+        for (int f = 0; f < table.FieldCount(); ++f) {
+            EXPECT_EQ(query.FieldAt(f).FieldName(), table.FieldAt(f).FieldName());
+            EXPECT_EQ(query.FieldAt(f).DataType(), table.FieldAt(f).DataType());
+            EXPECT_EQ(query.FieldAt(f).Size(), table.FieldAt(f).Size());
+        }
+        ASSERT_EQ(query.RecordCount(), table.RecordCount());
+        for (int row = 0; row < table.RecordCount(); ++row) {
+            for (int f = 0; f < table.FieldCount(); ++f) {
+                ASSERT_EQ(query.ValueAt(row, f), table.ValueAt(row, f))
+                    << "row " << row << ", field " << table.FieldAt(f).FieldName();
+                ASSERT_EQ(query.TextAt(row, f), table.TextAt(row, f));
+            }
+        }
+    }
+    EXPECT_GT(tables, 10);
+}
+
+} // namespace
+} // namespace kelvara

@@ -78,19 +78,28 @@ TEST_F(SqlSources, KeepsOnlyTheMostRecentTables) {
 }
 
 TEST(SqlTablePath, ResolvesAgainstTheDatabaseFolder) {
-    const std::filesystem::path cwd = std::filesystem::current_path();
     const std::pair<std::pair<const char*, const char*>, std::filesystem::path> cases[] = {
         {{"/data/lang.db", ""}, "/data/lang.db"},
         {{"/data/lang.db", "/elsewhere"}, "/data/lang.db"},
         {{"lang.db", "/data"}, "/data/lang.db"},
-        {{"sub/../lang", "/data"}, "/data/lang.db"},
-        {{"lang.DB", ""}, cwd / "lang.DB"},
+        {{"sub/../lang", "/data"}, "/data/sub/../lang.db"},
+        {{"lang.DB", ""}, "lang.DB"},
         {{"/data/v1.2/lang", ""}, "/data/v1.2/lang.db"},
         {{"/data/lang.v2", ""}, "/data/lang.v2"}, // an extension is kept as given
     };
     for (const auto& [given, expected] : cases) {
         EXPECT_EQ(ResolveSqlTablePath(given.first, given.second), expected) << given.first;
     }
+}
+
+TEST_F(SqlSources, OneFileNamedTwoWaysIsReadOnce) {
+    const std::string path = MakeTable("a.db", {}, {{"F", "A", "Caption"}});
+    const std::filesystem::path file(path);
+    SqlSourceCache cache;
+    RunSql("select * from \"" + path + "\"", "", cache);
+    RunSql("select * from \"" + (file.parent_path() / "." / "a").string() + "\"", "", cache);
+    RunSql("select * from \"a\"", file.parent_path().string(), cache);
+    EXPECT_EQ(cache.Loads(), 1u);
 }
 
 } // namespace
