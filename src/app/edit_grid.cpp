@@ -153,6 +153,8 @@ void TEditGrid::SetGridModel(TLanguageGridModel* model) {
     setModel(model);
     if (model != nullptr) {
         connect(model, &TLanguageGridModel::CurrentRecordMoved, this, &TEditGrid::FollowDataSet);
+        // A reset takes the open editor with it.
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { FEditor.clear(); });
         connect(model, &TLanguageGridModel::DisplaySuspendedChanged, this,
                 [this](bool suspended) { viewport()->setUpdatesEnabled(!suspended); });
         connect(model, &TLanguageGridModel::EditFailed, this, &TEditGrid::ShowFailure,
@@ -172,7 +174,7 @@ void TEditGrid::PostEditorText() {
 }
 
 void TEditGrid::ReopenEditor() {
-    if (!FEditor.isNull()) {
+    if (!FEditor.isNull() && state() == QAbstractItemView::EditingState) {
         closeEditor(FEditor.data(), QAbstractItemDelegate::NoHint);
     }
     OpenEditor();
@@ -202,7 +204,7 @@ void TEditGrid::FollowDataSet(int row) {
         return;
     }
     FFollowing = true;
-    if (!FEditor.isNull()) {
+    if (!FEditor.isNull() && state() == QAbstractItemView::EditingState) {
         // The record the editor belonged to is no longer current; what it holds was posted
         // or dropped by the data set's own move.
         closeEditor(FEditor.data(), QAbstractItemDelegate::NoHint);
@@ -221,8 +223,9 @@ void TEditGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
     if (userMove) {
         // What the editor holds belongs to the record being left; it goes in before the move
         // posts that record.
-        if (!FEditor.isNull() && previous.isValid()) {
+        if (!FEditor.isNull() && previous.isValid() && state() == QAbstractItemView::EditingState) {
             commitData(FEditor.data());
+            closeEditor(FEditor.data(), QAbstractItemDelegate::NoHint);
         }
         const int wanted = current.row();
         const bool moved = RunCommand(this, [&] { FModel->MoveToRow(wanted); });
@@ -256,7 +259,7 @@ void TEditGrid::OpenEditor() {
         return;
     }
     if (current.flags() & Qt::ItemIsEditable) {
-        edit(current);
+        edit(current, QAbstractItemView::AllEditTriggers, nullptr);
     }
 }
 
@@ -292,7 +295,7 @@ bool TEditGrid::HandleRecordKey(QKeyEvent* event) {
             return true;
         }
         if (ConfirmDelete && ConfirmDelete()) {
-            if (!FEditor.isNull()) {
+            if (!FEditor.isNull() && state() == QAbstractItemView::EditingState) {
                 closeEditor(FEditor.data(), QAbstractItemDelegate::RevertModelCache);
             }
             Run([&] { data.Delete(); });
@@ -343,6 +346,9 @@ void TEditGrid::focusInEvent(QFocusEvent* event) {
 }
 
 void TEditGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    if (editor == FEditor.data()) {
+        FEditor.clear();
+    }
     QTableView::closeEditor(editor, hint);
     // The editor is always shown: after Enter or Escape the same cell opens again.
     if (OwnsWidget(QApplication::focusWidget()) || QApplication::focusWidget() == nullptr) {

@@ -115,7 +115,21 @@ int TLanguageGridModel::DataSetRows() const {
     return FDataSet.Active() ? FDataSet.RecordCount() : 0;
 }
 
-QString TLanguageGridModel::CellText(int row, int column, bool forEditing) const {
+int TLanguageGridModel::DataSetRow(int row) const {
+    if (FShift == 0 || row < FShiftFirst) {
+        return row;
+    }
+    if (FShift < 0 && row < FShiftFirst - FShift) {
+        return -1;
+    }
+    return row + FShift;
+}
+
+QString TLanguageGridModel::CellText(int modelRow, int column, bool forEditing) const {
+    const int row = DataSetRow(modelRow);
+    if (row < 0) {
+        return {};
+    }
     const int fieldIndex = FFieldIndex[static_cast<std::size_t>(column)];
     if (fieldIndex < 0 || !FDataSet.Active() || row >= FDataSet.RecordCount()) {
         return {};
@@ -171,11 +185,9 @@ bool TLanguageGridModel::setData(const QModelIndex& index, const QVariant& value
     }
     try {
         const QString typed = value.toString();
+        // Only the current record takes typing; the grid moves the data set before it edits.
         if (index.row() != CurrentRow()) {
-            MoveToRow(index.row());
-            if (index.row() != CurrentRow()) {
-                return false;
-            }
+            return false;
         }
         if (typed == CellText(index.row(), index.column(), true)) {
             return false;
@@ -275,7 +287,10 @@ void TLanguageGridModel::RowsInserted(TDataSet&, int first, int count) {
         return;
     }
     TRelay relay(FRelaying);
+    FShiftFirst = first;
+    FShift = count;
     beginInsertRows(QModelIndex(), first, first + count - 1);
+    FShift = 0;
     FRowCount += count;
     endInsertRows();
 }
@@ -289,7 +304,10 @@ void TLanguageGridModel::RowsRemoved(TDataSet&, int first, int count) {
         return;
     }
     TRelay relay(FRelaying);
+    FShiftFirst = first;
+    FShift = -count;
     beginRemoveRows(QModelIndex(), first, first + count - 1);
+    FShift = 0;
     FRowCount -= count;
     endRemoveRows();
 }

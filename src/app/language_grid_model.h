@@ -56,6 +56,8 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // Writes typed text into the current record (putting it into the edit state); refuses any
+    // other row and a text equal to what the cell shows.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
@@ -82,6 +84,10 @@ private:
     void Reload();
     void ResolveFields();
     int DataSetRows() const;
+    // The data set's row for a row of the model. The data set tells about inserted and removed
+    // rows after the fact; while the views hear "about to", the model still shows the rows as
+    // they were (a removed row reads as -1).
+    int DataSetRow(int row) const;
     QString CellText(int row, int column, bool forEditing) const;
 
     TDataSet& FDataSet;
@@ -90,6 +96,8 @@ private:
     std::array<int, kColumnCount> FFieldIndex{};
     std::array<bool, kColumnCount> FColumnReadOnly{};
     int FRowCount = 0;
+    int FShiftFirst = 0;
+    int FShift = 0;
     int FRelaying = 0;
     bool FSuspended = false;
 };

@@ -69,7 +69,17 @@ void TModalAnswerer::Poll() {
     THandler handler = std::move(FHandlers.front());
     FHandlers.erase(FHandlers.begin());
     ++FHandled;
-    handler(modal);
+    // Run outside this timer's event: a handler may open a further modal loop, and Qt does not
+    // deliver a timer's event again while it is still being handled.
+    QPointer<QWidget> target(modal);
+    QMetaObject::invokeMethod(
+        this,
+        [handler = std::move(handler), target] {
+            if (!target.isNull()) {
+                handler(target.data());
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace kelvara::test
