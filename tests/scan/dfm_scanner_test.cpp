@@ -94,6 +94,10 @@ const ValueCase kValueCases[] = {
     {"single", Single(2.5f), kPlaceholder},
     {"currency", Currency(12345), kPlaceholder},
     {"date", Date(45000.5), kPlaceholder},
+    // The kind of a skipped value is its type byte without the top bit.
+    {"binary with the top bit set", Raw({0x8A, 2, 0, 0, 0, 0xAA, 0xBB}), kPlaceholder},
+    {"set with the top bit set", Raw({0x8B, 1, 'a', 0}), kPlaceholder},
+    {"end marker as a value", Raw({0}), kPlaceholder},
     {"collection inside a list", List({Collection({Item{{{"Text", Text("a")}}, 3}})}),
      kPlaceholder},
 };
