@@ -6,7 +6,7 @@ KELVARA_JOBS=${KELVARA_JOBS:-$(nproc)}
 
 # Packages the program needs to build and run.
 KELVARA_BUILD_PACKAGES="build-essential cmake ninja-build libfmt-dev libcli11-dev qt6-base-dev
-    libgl-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth"
+    libgl-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libqt6svg6 fonts-liberation"
 # Packages only the tests need: the sanitizer build, the Windows cross build and the
 # independent implementations the tests compare against.
 KELVARA_TEST_PACKAGES="clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
