@@ -224,7 +224,8 @@ private slots:
             auto* button = qobject_cast<QToolButton*>(f.form->ToolBar()->widgetForAction(action));
             QVERIFY(button != nullptr);
             QCOMPARE(button->size(), QSize(25, 25));
-            QVERIFY(!action->icon().isNull());
+            // The icons render (Qt's SVG image plugin is installed).
+            QVERIFY(!action->icon().pixmap(16, 16).isNull());
             tools << button->objectName() + QLatin1Char('|') + action->toolTip();
         }
         QCOMPARE(tools, (QStringList{
