@@ -108,7 +108,8 @@ public:
     void SetOnProgressStart(TProgressStartEvent event) { FOnProgressStart = std::move(event); }
     void SetOnProgressStep(TProgressStepEvent event) { FOnProgressStep = std::move(event); }
 
-    // Runs the whole extraction into the table (which must be set and open). Errors of the
+    // Runs the whole extraction into the table (std::logic_error when none is set; it must be
+    // open and in the browse state). Errors of the
     // resource reader (EExeError), the form reader (EReadError), the table (EDatabaseError) and
     // "Fatal Error Encountered!" when the RCDATA type is not a list leave as exceptions; rows
     // written before stay in the table. A table without cached updates has every row in its file
@@ -118,7 +119,9 @@ public:
     void Scan();
 
     // The one place that writes a row: nothing when native is blank (IsBlankText), otherwise one
-    // new record with the key texts cut (CutKeyText) and native as it is.
+    // new record with the key texts cut (CutKeyText) and native as it is, appended and posted.
+    // Precondition: a table is set, open and in the browse state. When writing fails the new
+    // record is cancelled and the engine's error passes on.
     void AddRow(std::string_view form, std::string_view component, std::string_view property,
                 std::string_view native);
     // The rows of one decoded form: header, caption (unless it names the product), then the walk
