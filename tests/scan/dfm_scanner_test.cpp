@@ -55,6 +55,8 @@ struct ValueCase {
     TPropertyValue expected;
 };
 
+void PrintTo(const ValueCase& c, std::ostream* out) { *out << c.what; }
+
 class ValueKinds : public testing::TestWithParam<ValueCase> {};
 
 TEST_P(ValueKinds, DecodeToTheirValueAndTheNextPropertyIsReadInStep) {
