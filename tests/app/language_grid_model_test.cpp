@@ -5,6 +5,7 @@
 #include "app/language_grid_model.h"
 #include "components/qt_test_support.h"
 #include "components/qt_user_interaction.h"
+#include "engine/dataset_error.h"
 #include "engine/table.h"
 #include "store/data_module.h"
 
@@ -288,6 +289,39 @@ private slots:
         QCOMPARE(answerer.Handled(), 1);
         QCOMPARE(answerer.Texts().at(0), QStringLiteral("Delete record?"));
         QCOMPARE(f.Rows(), 5);
+    }
+
+    // A cell whose text cannot be shown: empty while painting, one notice after the paint, and
+    // no further notices from the repaints that follow.
+    void FailingCellTextIsReportedOnceAfterThePaint() {
+        TGridFixture f;
+        f.Show();
+        bool painting = false;
+        int failures = 0;
+        f.Table().FieldByName("Native").OnGetText = [&](TField&, std::string&, bool) {
+            ++failures;
+            if (painting) {
+                // The notice must not open while the grid paints.
+                QVERIFY(QApplication::activeModalWidget() == nullptr);
+            }
+            throw EDatabaseError("Cannot read the value");
+        };
+        TModalAnswerer answerer;
+        answerer.ThenMessageBox(QMessageBox::Ok);
+        answerer.ThenMessageBox(QMessageBox::Ok);
+        painting = true;
+        f.grid->viewport()->repaint();
+        painting = false;
+        QVERIFY(failures > 0);
+        QCOMPARE(answerer.Handled(), 0);
+        QCOMPARE(f.Cell(1, 4), QString());
+        QTRY_COMPARE(answerer.Handled(), 1);
+        QCOMPARE(answerer.Texts().at(0), QStringLiteral("Cannot read the value"));
+        for (int i = 0; i < 3; ++i) {
+            f.grid->viewport()->repaint();
+            QTest::qWait(20);
+        }
+        QCOMPARE(answerer.Handled(), 1);
     }
 
     // Opening 100,000 rows is quick, and scrolling reads only the rows it shows.
