@@ -109,13 +109,12 @@ public:
     void SetOnProgressStep(TProgressStepEvent event) { FOnProgressStep = std::move(event); }
 
     // Runs the whole extraction into the table (std::logic_error when none is set; it must be
-    // open and in the browse state). Errors of the
-    // resource reader (EExeError), the form reader (EReadError), the table (EDatabaseError) and
-    // "Fatal Error Encountered!" when the RCDATA type is not a list leave as exceptions; rows
-    // written before stay in the table. A table without cached updates has every row in its file
-    // when Scan returns or fails (the rows are written together at the end, and cached updates
-    // are off again); a table with cached updates on receives the rows in its cache, for the
-    // caller to apply.
+    // open and in the browse state). Errors of the resource reader (EExeError), the form reader
+    // (EReadError), the table (EDatabaseError) and "Fatal Error Encountered!" when the RCDATA
+    // type is not a list leave as exceptions; rows written before stay in the table.
+    // A table without cached updates has every row in its file when Scan returns or fails (the
+    // rows are written together at the end, and cached updates are off again); a table with
+    // cached updates on receives the rows in its cache, for the caller to apply.
     void Scan();
 
     // The one place that writes a row: nothing when native is blank (IsBlankText), otherwise one
