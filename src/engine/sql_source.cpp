@@ -183,12 +183,19 @@ std::shared_ptr<const SqlSourceTable> SqlSourceTable::Load(const fs::path& dbPat
             column.offsets.push_back(column.arena.size());
         }
     }
+    source->memoryBytes_ = sizeof(SqlSourceTable);
     for (auto& column : source->fields_) {
         if (column->allNull) {
             column->offsets = {};
             column->arena = {};
         }
         column->arena.shrink_to_fit();
+        source->memoryBytes_ += sizeof(Column) + column->arena.capacity() +
+                                column->offsets.capacity() * sizeof(std::uint64_t) +
+                                column->values.capacity() * sizeof(FieldValue);
+        for (const FieldValue& value : column->values) {
+            source->memoryBytes_ += value.Bytes().capacity() > 15 ? value.Bytes().capacity() : 0;
+        }
     }
     return source;
 }
@@ -260,6 +267,7 @@ const std::vector<std::uint32_t>& SqlSourceTable::FoldedIndex(int field) const {
             const int order = CompareFoldedTexts(column.TextAt(a), column.TextAt(b));
             return order != 0 ? order < 0 : a < b;
         });
+        memoryBytes_ += rows.capacity() * sizeof(std::uint32_t);
         column.foldedIndex = std::move(rows);
     }
     return *column.foldedIndex;
@@ -288,19 +296,7 @@ std::vector<std::uint32_t> SqlSourceTable::RowsWithFoldedText(int field, std::st
 
 std::size_t SqlSourceTable::MemoryBytes() const {
     const std::lock_guard guard(indexLock_);
-    std::size_t bytes = sizeof(*this);
-    for (const auto& column : fields_) {
-        bytes += sizeof(Column) + column->arena.capacity() +
-                 column->offsets.capacity() * sizeof(std::uint64_t) +
-                 column->values.capacity() * sizeof(FieldValue);
-        for (const FieldValue& value : column->values) {
-            bytes += value.Bytes().capacity() > 15 ? value.Bytes().capacity() : 0;
-        }
-        if (column->foldedIndex) {
-            bytes += column->foldedIndex->capacity() * sizeof(std::uint32_t);
-        }
-    }
-    return bytes;
+    return memoryBytes_;
 }
 
 SqlSourceCache& SqlSourceCache::Shared() {
@@ -323,6 +319,8 @@ std::shared_ptr<const SqlSourceTable> SqlSourceCache::Get(const fs::path& dbPath
             }
             if (it->second->Stamp() == stamp) {
                 entries_.splice(entries_.begin(), entries_, it);
+                // Indexes built since the last look may have pushed the total over the budget.
+                TrimLocked();
                 return entries_.front().second;
             }
             entries_.erase(it);
@@ -333,10 +331,22 @@ std::shared_ptr<const SqlSourceTable> SqlSourceCache::Get(const fs::path& dbPath
     const std::lock_guard guard(lock_);
     ++loads_;
     entries_.emplace_front(std::move(key), source);
-    while (entries_.size() > kCapacity) {
+    TrimLocked();
+    return source;
+}
+
+void SqlSourceCache::TrimLocked() {
+    while (entries_.size() > capacity_) {
         entries_.pop_back();
     }
-    return source;
+    std::size_t total = 0;
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        total += it->second->MemoryBytes();
+        if (total > memoryBudget_ && it != entries_.begin()) {
+            entries_.erase(it, entries_.end());
+            return;
+        }
+    }
 }
 
 void SqlSourceCache::Clear() {

@@ -79,14 +79,21 @@ private:
     std::uint32_t recordCount_ = 0;
     std::vector<std::unique_ptr<Column>> fields_;
     mutable std::mutex indexLock_;
+    mutable std::size_t memoryBytes_ = 0; // grows as indexes are built, under indexLock_
 };
 
-// The loaded sources of this process, newest use first, at most Capacity of them. Get gives the
-// loaded copy while the file's stamp is unchanged and loads it again otherwise. Sources handed out
-// stay valid for their holders after they leave the cache.
+// The loaded sources of this process, newest use first: at most kCapacity of them, and older ones
+// are dropped while all together take more than kMemoryBudget bytes (the newest always stays).
+// Get gives the loaded copy while the file's stamp is unchanged and loads it again otherwise.
+// Sources handed out stay valid for their holders after they leave the cache.
 class SqlSourceCache {
 public:
     static constexpr std::size_t kCapacity = 4;
+    static constexpr std::size_t kMemoryBudget = std::size_t{512} << 20;
+
+    explicit SqlSourceCache(std::size_t capacity = kCapacity,
+                            std::size_t memoryBudget = kMemoryBudget)
+        : capacity_(capacity), memoryBudget_(memoryBudget) {}
 
     // The one cache that queries use.
     static SqlSourceCache& Shared();
@@ -97,6 +104,10 @@ public:
     std::size_t Loads() const; // how many times a file was read, for tests and benchmarks
 
 private:
+    void TrimLocked();
+
+    const std::size_t capacity_;
+    const std::size_t memoryBudget_;
     mutable std::mutex lock_;
     // Each source under its path made absolute and normal.
     std::list<std::pair<std::filesystem::path, std::shared_ptr<const SqlSourceTable>>> entries_;

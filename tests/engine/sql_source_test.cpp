@@ -77,6 +77,18 @@ TEST_F(SqlSources, KeepsOnlyTheMostRecentTables) {
     EXPECT_EQ(cache.Loads(), SqlSourceCache::kCapacity + 2);
 }
 
+TEST_F(SqlSources, KeepsOnlyTheNewestTableBeyondTheMemoryBudget) {
+    const std::string a = MakeTable("a.db", {}, {{"F", "A", "Caption"}});
+    const std::string b = MakeTable("b.db", {}, {{"F", "A", "Caption"}});
+    SqlSourceCache cache(SqlSourceCache::kCapacity, 1);
+    RunSql("select * from \"" + a + "\"", "", cache);
+    RunSql("select * from \"" + a + "\"", "", cache);
+    EXPECT_EQ(cache.Loads(), 1u);
+    RunSql("select * from \"" + b + "\"", "", cache);
+    RunSql("select * from \"" + a + "\"", "", cache);
+    EXPECT_EQ(cache.Loads(), 3u);
+}
+
 TEST(SqlTablePath, ResolvesAgainstTheDatabaseFolder) {
     const std::pair<std::pair<const char*, const char*>, std::filesystem::path> cases[] = {
         {{"/data/lang.db", ""}, "/data/lang.db"},
