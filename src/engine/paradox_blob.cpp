@@ -47,34 +47,37 @@ void SetRunHeader(std::span<std::uint8_t> page, std::uint8_t type, std::uint32_t
 
 } // namespace
 
-std::string ReadMbValue(ByteReader mb, const BlobRef& ref, FieldType type,
-                        const std::string& fileName) {
-    const std::string where = " (BLOB at 0x" + std::to_string(ref.offset) + "/" +
-                              std::to_string(ref.index) + ", " + std::to_string(ref.length) +
-                              " bytes)";
+std::span<const std::uint8_t> ReadMbValue(ByteReader mb, const BlobRef& ref, FieldType type,
+                                          const std::filesystem::path& file) {
+    const auto Damaged = [&file](const std::string& fault) {
+        throw EParadoxError(file.string() + ": " + fault);
+    };
+    const auto where = [&ref] {
+        return " (BLOB at " + std::to_string(ref.offset) + "/" + std::to_string(ref.index) + ", " +
+               std::to_string(ref.length) + " bytes)";
+    };
     if (ref.offset % kMbBlockSize != 0 || ref.offset == 0 ||
         !mb.Has(ref.offset, kMbBlockSize / 2)) {
-        Damaged(fileName, "BLOB pointer out of range" + where);
+        Damaged("BLOB pointer out of range" + where());
     }
     const std::uint8_t blockType = mb.U8(ref.offset);
     std::uint64_t start = 0;
     if (ref.index == 0xFF) {
         if (blockType != kSingleBlock) {
-            Damaged(fileName,
-                    "BLOB pointer to a block of type " + std::to_string(blockType) + where);
+            Damaged("BLOB pointer to a block of type " + std::to_string(blockType) + where());
         }
         if (mb.U32LE(ref.offset + 3) != ref.length) {
-            Damaged(fileName, "stored BLOB length " + std::to_string(mb.U32LE(ref.offset + 3)) +
-                                  " differs from the record" + where);
+            Damaged("stored BLOB length " + std::to_string(mb.U32LE(ref.offset + 3)) +
+                    " differs from the record" + where());
         }
         const std::uint64_t blocks = mb.U16LE(ref.offset + 1);
         if (kSingleHeader + std::uint64_t{ref.length} > blocks * kMbBlockSize) {
-            Damaged(fileName, "BLOB longer than its blocks" + where);
+            Damaged("BLOB longer than its blocks" + where());
         }
         start = ref.offset + kSingleHeader;
     } else {
         if (ref.index >= kSlots || blockType != kSharedBlock) {
-            Damaged(fileName, "BLOB pointer to a missing slot" + where);
+            Damaged("BLOB pointer to a missing slot" + where());
         }
         const std::uint64_t entry = ref.offset + kSlotTable + 5u * ref.index;
         const std::uint32_t chunk = mb.U8(entry);
@@ -82,22 +85,22 @@ std::string ReadMbValue(ByteReader mb, const BlobRef& ref, FieldType type,
         const std::uint32_t last = mb.U8(entry + 4);
         if (chunk < kFirstDataChunk || chunks == 0 || last == 0 || last > 16 ||
             chunk + chunks > kChunksPerBlock) {
-            Damaged(fileName, "BLOB slot is empty or damaged" + where);
+            Damaged("BLOB slot is empty or damaged" + where());
         }
         if ((chunks - 1) * 16 + last != ref.length) {
-            Damaged(fileName, "BLOB slot length " + std::to_string((chunks - 1) * 16 + last) +
-                                  " differs from the record" + where);
+            Damaged("BLOB slot length " + std::to_string((chunks - 1) * 16 + last) +
+                    " differs from the record" + where());
         }
         start = ref.offset + chunk * 16u;
     }
     if (!mb.Has(start, ref.length)) {
-        Damaged(fileName, "BLOB runs past the end of the file" + where);
+        Damaged("BLOB runs past the end of the file" + where());
     }
     auto bytes = mb.Bytes(start, ref.length);
     if (type == FieldType::Graphic && bytes.size() >= kGraphicHeader) {
         bytes = bytes.subspan(kGraphicHeader);
     }
-    return std::string(bytes.begin(), bytes.end());
+    return bytes;
 }
 
 std::vector<std::uint8_t> NewMbHeaderBlock() {
@@ -301,8 +304,12 @@ BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& p
 BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages) {
     const auto chunks = static_cast<std::uint32_t>((value.size() + 15) / 16);
     std::uint32_t block = 0;
-    if (const auto found = roomy_.lower_bound({static_cast<std::uint16_t>(chunks), 0});
-        found != roomy_.end()) {
+    const auto recent = shared_.find(recent_);
+    if (recent != shared_.end() && recent->second.usedSlots != ~std::uint64_t{0} &&
+        recent->second.freeChunks >= chunks) {
+        block = recent_;
+    } else if (const auto found = roomy_.lower_bound({static_cast<std::uint16_t>(chunks), 0});
+               found != roomy_.end()) {
         block = found->second;
     } else {
         block = TakeBlocks(1, pages);
@@ -366,6 +373,7 @@ BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOver
     shared.usedSlots |= std::uint64_t{1} << slot;
     shared.freeChunks = static_cast<std::uint16_t>(shared.freeChunks - chunks);
     SetShared(block, shared);
+    recent_ = block;
 
     BlobRef ref;
     ref.offset = block * kMbBlockSize;
@@ -398,9 +406,9 @@ void MbSpace::Free(const BlobRef& ref, PageOverlay& pages, const std::string& fi
                               " of block at " + std::to_string(ref.offset) + " is not in use");
     }
     Shared shared = found->second;
+    // Only the slot is cleared: the chunks are free once no slot covers them.
     std::uint8_t* entry = page.data() + kSlotTable + 5 * ref.index;
     const std::uint32_t chunks = entry[1];
-    std::memset(page.data() + entry[0] * 16, 0, chunks * 16);
     std::memset(entry, 0, 5);
     shared.usedSlots &= ~(std::uint64_t{1} << ref.index);
     shared.freeChunks = static_cast<std::uint16_t>(shared.freeChunks + chunks);

@@ -7,6 +7,7 @@
 #include "text/byte_reader.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <span>
@@ -24,8 +25,8 @@ constexpr std::uint32_t kSharedValueLimit = 2048;
 
 // The value ref points to in the .mb bytes. Graphic values lose the 8-byte header the file keeps
 // before the image. Throws EParadoxError naming fileName and the fault.
-std::string ReadMbValue(ByteReader mb, const BlobRef& ref, FieldType type,
-                        const std::string& fileName);
+std::span<const std::uint8_t> ReadMbValue(ByteReader mb, const BlobRef& ref, FieldType type,
+                                          const std::filesystem::path& file);
 
 // The first block of a new .mb file.
 std::vector<std::uint8_t> NewMbHeaderBlock();
@@ -89,6 +90,9 @@ private:
     std::map<std::uint32_t, std::uint32_t> freeRuns_; // start block -> block count
     std::unordered_map<std::uint32_t, Shared> shared_;
     std::set<std::pair<std::uint16_t, std::uint32_t>> roomy_; // (free chunks, block) with a slot
+    // The shared block that took the last value: values of one commit go together, so that the
+    // commit changes few pages.
+    std::uint32_t recent_ = 0;
 };
 
 } // namespace kelvara::paradox::detail

@@ -73,7 +73,7 @@ void AddDiff(std::vector<FileWrite>& writes, std::uint64_t offset,
     writes.push_back(std::move(write));
 }
 
-std::span<const std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::uint64_t offset,
+std::span<const std::uint8_t> Slice(std::span<const std::uint8_t> bytes, std::uint64_t offset,
                                     std::size_t length) {
     if (offset >= bytes.size()) {
         return {};
@@ -159,6 +159,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     }
 
     // BLOBs: free what deleted and replaced values held, store the new values.
+    s.Mb(true);
     detail::PageOverlay mbPages(s.mb, 0, detail::kMbBlockSize);
     std::optional<detail::MbSpace> space;
     bool mbTouched = false;
@@ -583,9 +584,9 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
 
     // The snapshot takes the new state.
     for (const auto& change : fileChanges) {
-        std::vector<std::uint8_t>& image = change.path == s.dbPath   ? s.db
-                                           : change.path == s.mbPath ? s.mb
-                                                                     : s.px;
+        platform::ByteBuffer& image = change.path == s.dbPath   ? s.db
+                                      : change.path == s.mbPath ? s.mb
+                                                                : s.px;
         image.resize(change.newSize, 0);
         for (const FileWrite& write : change.writes) {
             if (write.offset < image.size()) {
@@ -598,6 +599,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     }
     if (mbTouched) {
         s.mbExists = true;
+        s.mbLoaded = true;
         s.mbSpace = std::move(*space);
     }
     if (keyed) {

@@ -212,7 +212,7 @@ bool RecoverJournal(const std::filesystem::path& journalPath) {
     if (!platform::StatusOf(journalPath).exists) {
         return false;
     }
-    std::vector<std::uint8_t> bytes;
+    platform::ByteBuffer bytes;
     {
         const platform::File journal(journalPath, platform::File::Mode::Read);
         bytes = journal.ReadAll();

@@ -56,7 +56,10 @@ struct ParadoxTable::State {
     std::unique_ptr<platform::File> dbFile; // holds the open lock
     detail::OpenRegistration registration;
 
-    std::vector<std::uint8_t> db, mb, px;
+    platform::ByteBuffer db, px;
+    // The .mb is read when a BLOB value or a commit first needs it.
+    mutable platform::ByteBuffer mb;
+    mutable bool mbLoaded = false;
     bool mbExists = false;
     bool pxExists = false;
     detail::DbHeader header;
@@ -73,6 +76,9 @@ struct ParadoxTable::State {
     }
     // Loads the files (recovering an unfinished commit first); dbFile is open.
     void Load();
+    // The .mb of the snapshot; throws ETableChanged when it changed on disk since the load. The
+    // caller of a commit holds the commit lock already (lockHeld).
+    const platform::ByteBuffer& Mb(bool lockHeld = false) const;
     void Index(); // header, chain and record offsets from db
 };
 

@@ -248,9 +248,8 @@ void ParadoxTable::State::Load() {
     db = dbFile->ReadAll();
     mbExists = platform::StatusOf(mbPath).exists;
     mb.clear();
-    if (mbExists) {
-        mb = platform::File(mbPath, platform::File::Mode::Read).ReadAll();
-    }
+    mb.shrink_to_fit();
+    mbLoaded = false;
     pxExists = platform::StatusOf(pxPath).exists;
     px.clear();
     if (pxExists) {
@@ -262,6 +261,34 @@ void ParadoxTable::State::Load() {
         warnings.push_back(name + ": the primary index file is missing; the next change writes it");
     }
     ++generation;
+}
+
+const platform::ByteBuffer& ParadoxTable::State::Mb(bool lockHeld) const {
+    if (mbLoaded || !mbExists) {
+        return mb;
+    }
+    if (!lockHeld && !dbFile->LockCommit(platform::LockKind::Shared, detail::kLockWaitMs)) {
+        throw ETableInUse(name + ": the table is in use (another user is saving changes)");
+    }
+    struct Unlock {
+        platform::File& file;
+        bool locked;
+        ~Unlock() {
+            if (locked) {
+                file.UnlockCommit();
+            }
+        }
+    } unlock{*dbFile, !lockHeld};
+    const platform::File file(mbPath, platform::File::Mode::Read);
+    const platform::FileStatus status = file.Status();
+    if (status.size + 1 != stamp.mbSize || status.modified != stamp.mbTime) {
+        throw ETableChanged(mbPath.string() +
+                            ": the BLOB file was changed by another user after the table was "
+                            "read; read the table again");
+    }
+    mb = file.ReadAll();
+    mbLoaded = true;
+    return mb;
 }
 
 ParadoxTable::ParadoxTable(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -340,6 +367,11 @@ RecordView ParadoxTable::Record(std::uint32_t index) const {
 }
 
 std::string ParadoxTable::ReadBlob(const RecordView& record, int field) const {
+    const std::string_view value = BlobView(record, field);
+    return std::string(value);
+}
+
+std::string_view ParadoxTable::BlobView(const RecordView& record, int field) const {
     const FieldInfo& info = Info().fields.at(static_cast<std::size_t>(field));
     const detail::BlobRef ref = detail::ReadBlobRef(info, record.Bytes());
     if (ref.length == 0) {
@@ -352,15 +384,16 @@ std::string ParadoxTable::ReadBlob(const RecordView& record, int field) const {
                                 std::to_string(ref.length) +
                                 " bytes but its record points to no BLOB");
         }
-        return std::string(leader.begin(), leader.begin() + ref.length);
+        return {reinterpret_cast<const char*>(leader.data()), ref.length};
     }
     if (!state_->mbExists) {
         throw EParadoxError(state_->mbPath.string() + ": the BLOB file is missing (field '" +
                             info.def.name + "')");
     }
     try {
-        return detail::ReadMbValue(ByteReader(state_->mb), ref, info.def.type,
-                                   state_->mbPath.string());
+        const auto bytes =
+            detail::ReadMbValue(ByteReader(state_->Mb()), ref, info.def.type, state_->mbPath);
+        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
     } catch (const EParadoxError& error) {
         throw EParadoxError(std::string(error.what()) + ", field '" + info.def.name + "'");
     }
@@ -413,12 +446,29 @@ RecordBuffer ParadoxTable::EditRecord(std::uint32_t index) const {
     return RecordBuffer(*this, Record(index).Bytes(), index);
 }
 
+RecordView::RecordView(const ParadoxTable& table, std::span<const std::uint8_t> bytes)
+    : table_(&table), info_(&table.Info()), bytes_(bytes) {}
+
+const FieldInfo& RecordView::Field(int field) const {
+    if (field < 0 || static_cast<std::size_t>(field) >= info_->fields.size()) {
+        throw EParadoxError(table_->state_->name + ": there is no field " +
+                            std::to_string(field + 1));
+    }
+    return info_->fields[static_cast<std::size_t>(field)];
+}
+
 bool RecordView::IsNull(int field) const {
-    return detail::IsNullField(table_->Info().fields.at(static_cast<std::size_t>(field)), bytes_);
+    const FieldInfo& info = Field(field);
+    if (IsBlobType(info.def.type)) {
+        // The length in the descriptor.
+        const std::uint8_t* length = bytes_.data() + info.offset + info.storedSize - 6;
+        return (length[0] | length[1] | length[2] | length[3]) == 0;
+    }
+    return detail::IsNullField(info, bytes_);
 }
 
 FieldValue RecordView::Value(int field) const {
-    const FieldInfo& info = table_->Info().fields.at(static_cast<std::size_t>(field));
+    const FieldInfo& info = Field(field);
     if (IsBlobType(info.def.type)) {
         if (detail::ReadBlobRef(info, bytes_).length == 0) {
             return FieldValue();
@@ -429,7 +479,7 @@ FieldValue RecordView::Value(int field) const {
 }
 
 std::string_view RecordView::Text(int field) const {
-    const FieldInfo& info = table_->Info().fields.at(static_cast<std::size_t>(field));
+    const FieldInfo& info = Field(field);
     const char* start = reinterpret_cast<const char*>(bytes_.data() + info.offset);
     if (info.def.type == FieldType::Bytes) {
         return {start, info.storedSize};

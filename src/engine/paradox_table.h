@@ -215,8 +215,7 @@ class ParadoxTable;
 // committed since the view was taken.
 class RecordView {
 public:
-    RecordView(const ParadoxTable& table, std::span<const std::uint8_t> bytes)
-        : table_(&table), bytes_(bytes) {}
+    RecordView(const ParadoxTable& table, std::span<const std::uint8_t> bytes);
 
     std::span<const std::uint8_t> Bytes() const { return bytes_; }
     // True when the field holds no value (all zero bytes; a BLOB with length 0).
@@ -228,7 +227,10 @@ public:
     std::string_view Text(int field) const;
 
 private:
+    const FieldInfo& Field(int field) const;
+
     const ParadoxTable* table_;
+    const TableInfo* info_;
     std::span<const std::uint8_t> bytes_;
 };
 
@@ -353,8 +355,11 @@ public:
     // Throws EParadoxError for an index out of range. O(1).
     RecordView Record(std::uint32_t index) const;
     FieldValue Read(std::uint32_t index, int field) const { return Record(index).Value(field); }
-    // The full value of a BLOB field of a record view of this table.
+    // The full value of a BLOB field of a record view of this table ("" for null). Throws
+    // EParadoxError naming the .mb and the field when the value cannot be read.
     std::string ReadBlob(const RecordView& record, int field) const;
+    // The same without a copy: valid while the record view is.
+    std::string_view BlobView(const RecordView& record, int field) const;
 
     // The record whose primary key equals key (one value per key field, Kinds as Set accepts;
     // alpha compared as stored bytes), or nothing. Throws EParadoxError for an unkeyed table.

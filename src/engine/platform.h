@@ -13,11 +13,26 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvara::paradox::platform {
+
+// An allocator that leaves new bytes uninitialised, for buffers that are read into at once.
+template <typename T> struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U> struct rebind { using other = UninitialisedAllocator<U>; };
+    UninitialisedAllocator() = default;
+    template <typename U> UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <typename U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <typename U, typename... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+// File contents in memory.
+using ByteBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 // Identity of a file independent of the path that named it.
 struct FileId {
@@ -58,7 +73,7 @@ public:
     FileStatus Status() const;
     // Reads exactly size bytes at offset; throws when the file is shorter.
     void ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
-    std::vector<std::uint8_t> ReadAll() const;
+    ByteBuffer ReadAll() const;
     // Writes, truncations and syncs are the points where a test can make the system fail.
     void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void Resize(std::uint64_t size);

@@ -123,8 +123,8 @@ void File::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
     }
 }
 
-std::vector<std::uint8_t> File::ReadAll() const {
-    std::vector<std::uint8_t> bytes(Size());
+ByteBuffer File::ReadAll() const {
+    ByteBuffer bytes(Size());
     ReadAt(0, bytes);
     return bytes;
 }
