@@ -260,7 +260,6 @@ struct TTable::TFileWrite {
     std::size_t insertCount = 0;
     // Fills the values of new record i (one per column).
     std::function<void(std::size_t, std::vector<TFieldValue>&)> insert;
-    bool keepAutoIncrement = false;
 };
 
 TTable::TTable() : cache_(std::make_unique<TChangeCache>()) {}
@@ -974,7 +973,6 @@ void TTable::AppendToFile(std::size_t count,
     TFileWrite write;
     write.insertCount = count;
     write.insert = fill;
-    write.keepAutoIncrement = true;
     WriteToFile(write);
     const bool wasEmpty = rows_.empty();
     ReloadKeeping();
@@ -1068,9 +1066,8 @@ px::CommitResult TTable::WriteToFile(const TFileWrite& write, bool* reloaded) {
                     continue;
                 }
                 if (fieldDefs_[f].DataType == TFieldType::ftAutoInc) {
-                    if (write.keepAutoIncrement) {
-                        SetAutoIncrement(record, static_cast<int>(f), values[f]);
-                    }
+                    // The storage gives every new record the next number of the table's counter
+                    // and offers no way to store a given one; so records are numbered here.
                     continue;
                 }
                 record.Set(static_cast<int>(f), ToStorageValue(values[f], fieldDefs_[f]));
@@ -1096,11 +1093,6 @@ px::CommitResult TTable::WriteToFile(const TFileWrite& write, bool* reloaded) {
         }
         return result;
     });
-}
-
-void TTable::SetAutoIncrement(px::RecordBuffer&, int field, const TFieldValue&) {
-    // The storage numbers every new record itself; a copied number cannot be kept yet.
-    (void)field;
 }
 
 } // namespace kelvara

@@ -152,10 +152,10 @@ public:
     TFieldValue PostedValueAt(int row, int fieldIndex) const;
     bool RowIsPosted(int row) const;
     // Appends `count` records to the file as one crash-safe unit; fill(i, values) gives record i,
-    // one value per column of this table (pre-filled with NULL). Autoincrement values given are
-    // kept and the table's counter is raised past the highest; NULL ones are numbered by the
-    // table. Leaves the edit state first; afterwards the handle shows the new records (as after
-    // Refresh, cache kept).
+    // one value per column of this table (pre-filled with NULL). The autoincrement column is
+    // numbered by the table in the order of the records (values given for it are not stored: the
+    // storage cannot store a given number). Leaves the edit state first; afterwards the handle
+    // shows the new records (as after Refresh, cache kept).
     void AppendToFile(std::size_t count,
                       const std::function<void(std::size_t, std::vector<TFieldValue>&)>& fill);
 
@@ -193,8 +193,6 @@ private:
     // Writes as one unit; *reloaded (when given) is set when the handle's view of the file had to
     // be re-read because another handle or process wrote since.
     paradox::CommitResult WriteToFile(const TFileWrite& write, bool* reloaded = nullptr);
-    static void SetAutoIncrement(paradox::RecordBuffer& record, int field,
-                                 const TFieldValue& value);
 
     std::string tableName_;
     std::string databaseName_;

@@ -33,6 +33,24 @@ protected:
     TTable source_;
 };
 
+TEST_F(BatchMove, CopyOfAGaplessTableIntoANewOneKeepsItsNumbers) {
+    TTable destination;
+    OpenDestination(destination, "backup.db");
+    TBatchMove mover(&source_, &destination);
+    mover.Execute();
+    EXPECT_EQ(mover.MovedCount(), 5);
+    EXPECT_EQ(destination.RecordCount(), 5) << "the destination shows what was appended";
+    destination.Append();
+    destination.FieldByName("Form_Name").SetAsString("Next");
+    destination.Post();
+    destination.Close();
+    EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "Index_No"),
+              (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+    EXPECT_EQ(
+        ColumnInFile(PathOf("backup.db"), "Native"),
+        (std::vector<std::string>{"native 1", "native 2", "native 3", "native 4", "native 5", ""}));
+}
+
 TEST_F(BatchMove, IncludesPostedCachedChangesNotTheUnpostedEdit) {
     source_.SetRecNo(1);
     source_.Edit();
