@@ -21,7 +21,8 @@
 //   upWhereKeyOnly: the key alone is enough.
 // When no record of the file matches (another handle or process changed or deleted it since),
 // the write throws EDatabaseError naming the record, and nothing is written. A table without a
-// primary key finds each record by its position as read, with the same checks.
+// primary key finds each record by its position as read and always checks every column (as
+// upWhereAll), since a position alone does not name a record.
 //
 // Errors are EDatabaseError with the message for the user; after any failure the handle is in
 // a state the caller can go on from (documented per operation).
