@@ -148,6 +148,11 @@ TEditGrid::TEditGrid(QWidget* parent) : QTableView(parent), FDelegate(new TGridD
     connect(qApp, &QApplication::focusChanged, this, &TEditGrid::FocusChanged);
 }
 
+TEditGrid::~TEditGrid() {
+    // The focus moves while the base class destroys the editor; this class is gone by then.
+    disconnect(qApp, &QApplication::focusChanged, this, &TEditGrid::FocusChanged);
+}
+
 void TEditGrid::SetGridModel(TLanguageGridModel* model) {
     FModel = model;
     setModel(model);

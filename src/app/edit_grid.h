@@ -50,6 +50,7 @@ class TEditGrid : public QTableView {
     Q_OBJECT
 public:
     explicit TEditGrid(QWidget* parent = nullptr);
+    ~TEditGrid() override;
 
     void SetGridModel(TLanguageGridModel* model);
     TLanguageGridModel* GridModel() const { return FModel; }
