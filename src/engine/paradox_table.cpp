@@ -390,9 +390,9 @@ std::string_view ParadoxTable::BlobView(const RecordView& record, int field) con
         throw EParadoxError(state_->mbPath.string() + ": the BLOB file is missing (field '" +
                             info.def.name + "')");
     }
+    const ByteReader mb(state_->Mb());
     try {
-        const auto bytes =
-            detail::ReadMbValue(ByteReader(state_->Mb()), ref, info.def.type, state_->mbPath);
+        const auto bytes = detail::ReadMbValue(mb, ref, info.def.type, state_->mbPath);
         return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
     } catch (const EParadoxError& error) {
         throw EParadoxError(std::string(error.what()) + ", field '" + info.def.name + "'");

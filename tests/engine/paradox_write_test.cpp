@@ -611,6 +611,28 @@ TEST(ParadoxWrite, ACommitOnAStaleSnapshotIsRefused) {
     EXPECT_EQ(second->Read(3, 0).Integer(), 4);
 }
 
+TEST(ParadoxWrite, BlobsChangedByAnotherHandleAreNotMixedIntoAnOlderSnapshot) {
+    ScratchFolder folder;
+    const auto path = folder / "mix.db";
+    ParadoxTable::Create(path, test::LanguageSchema(1));
+    {
+        auto writer = OpenWritable(path);
+        AppendLanguageRows(*writer, 5, 100);
+    }
+    auto reader = ParadoxTable::Open(path, {false, true});
+    auto writer = OpenWritable(path);
+    Transaction batch(*writer);
+    RecordBuffer record = writer->EditRecord(0);
+    record.Set(4, FieldValue::FromBytes(Text(300, 99)));
+    batch.Update(0, std::move(record));
+    batch.Commit();
+    // The reader's .db says where its values were; the .mb now holds other ones.
+    EXPECT_THROW(reader->Read(1, 4), ETableChanged);
+    reader->Reload();
+    EXPECT_EQ(reader->Read(0, 4).Bytes(), Text(300, 99));
+    EXPECT_EQ(reader->Read(1, 4).Bytes(), Text(100, 1));
+}
+
 TEST(ParadoxWrite, ReadOnlyTablesRefuseCommitsAndStayUnchanged) {
     ScratchFolder folder;
     const auto path = folder / "ro.db";
