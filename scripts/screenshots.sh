@@ -79,6 +79,15 @@ sleep 3
 main=$(wait_for "Pelora Kelvara - ") || exit 1
 xdotool windowactivate --sync "$main"
 sleep 1
+# Two translations typed into the language column: one with a line-break code, one in Hebrew,
+# then saved.
+xdotool key Down Down
+xdotool type --delay 5 "CPU instruction sets#13#10(all of them)"
+xdotool key Down
+xdotool type --delay 5 "מעבד MMX"
+xdotool key Down
+xdotool key ctrl+s
+sleep 1
 shot main-window
 xdotool key ctrl+l
 language=$(wait_for "Select a Language to edit") || exit 1

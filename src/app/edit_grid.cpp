@@ -186,13 +186,14 @@ void TEditGrid::ReopenEditor() {
 }
 
 int TEditGrid::SelectedColumn() const {
-    return currentIndex().isValid() ? currentIndex().column() : -1;
+    return FColumn;
 }
 
 void TEditGrid::SetSelectedColumn(int column) {
     if (FModel == nullptr || column < 0 || column >= TLanguageGridModel::kColumnCount) {
         return;
     }
+    FColumn = column;
     const int row = currentIndex().isValid() ? currentIndex().row() : FModel->CurrentRow();
     if (row >= 0) {
         setCurrentIndex(FModel->index(row, column));
@@ -203,7 +204,7 @@ void TEditGrid::FollowDataSet(int row) {
     if (FModel == nullptr) {
         return;
     }
-    const int column = std::max(0, SelectedColumn());
+    const int column = FColumn;
     const QModelIndex target = row >= 0 ? FModel->index(row, column) : QModelIndex();
     if (target == currentIndex()) {
         return;
@@ -243,6 +244,11 @@ void TEditGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
                 return;
             }
         }
+    }
+    // A reset of the model puts Qt's current cell on the first column; only the user's moves
+    // choose the column.
+    if (current.isValid() && !FFollowing && (FModel == nullptr || !FModel->Relaying())) {
+        FColumn = current.column();
     }
     QTableView::currentChanged(current, previous);
 }

@@ -99,6 +99,9 @@ private:
     TGridDelegate* FDelegate;
     QPointer<QWidget> FEditor;
     bool FFollowing = false;
+    // The column of the current cell, kept across resets of the model (which clear the view's
+    // current cell).
+    int FColumn = 0;
     bool FOpenPending = false;
 };
 

@@ -225,6 +225,9 @@ private slots:
         f.grid->PostEditorText();
         QCOMPARE(f.Table().State(), TDataSetState::dsEdit);
         f.data.SaveTable();
+        // Saving reloads the rows; the grid stays on the same record and column.
+        QCOMPARE(f.grid->currentIndex().row(), 1);
+        QCOMPARE(f.grid->currentIndex().column(), 5);
         f.Table().Refresh();
         f.Table().SetRecNo(2);
         QCOMPARE(f.Table().FieldByName("English").AsString(), std::string("Main window (changed)"));
