@@ -124,12 +124,16 @@ std::vector<std::uint8_t> PageOverlay::Current(std::uint32_t index) const {
     if (const auto found = pages_.find(index); found != pages_.end()) {
         return found->second;
     }
+    return Original(index);
+}
+
+std::vector<std::uint8_t> PageOverlay::Original(std::uint32_t index) const {
     std::vector<std::uint8_t> page(pageSize_, 0);
     const std::uint64_t at = PageOffset(index);
-    if (at < base_.size()) {
+    if (at < baseSize_) {
         const std::size_t length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(pageSize_, base_.size() - at));
-        std::memcpy(page.data(), base_.data() + at, length);
+            static_cast<std::size_t>(std::min<std::uint64_t>(pageSize_, baseSize_ - at));
+        read_(at, std::span(page.data(), length));
     }
     return page;
 }
@@ -138,23 +142,32 @@ MbSpace MbSpace::Empty() {
     return MbSpace{};
 }
 
-MbSpace MbSpace::Scan(ByteReader mb, const std::string& fileName) {
+MbSpace MbSpace::Scan(const PageReader& read, std::uint64_t size, const std::string& fileName) {
     MbSpace space;
-    if (mb.Size() < 3 || mb.U8(0) != kHeaderBlock) {
+    constexpr std::uint32_t kBlockHead = kSlotTable + 5 * kSlots;
+    std::vector<std::uint8_t> head(kBlockHead);
+    const auto headOf = [&](std::uint64_t at) {
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kBlockHead, size - at));
+        read(at, std::span(head.data(), length));
+        return ByteReader(head.data(), length);
+    };
+    if (size < 3 || headOf(0).U8(0) != kHeaderBlock) {
         Damaged(fileName, "not a BLOB file (no header block)");
     }
-    const std::uint64_t blocks = (mb.Size() + kMbBlockSize - 1) / kMbBlockSize;
+    const std::uint64_t blocks = (size + kMbBlockSize - 1) / kMbBlockSize;
     if (blocks > 0xFFFFFFu) {
         Damaged(fileName, "the BLOB file is too large");
     }
     std::uint32_t block = 0;
     while (block < blocks) {
         const std::uint64_t at = std::uint64_t{block} * kMbBlockSize;
-        if (!mb.Has(at, 3)) {
+        const ByteReader mb = headOf(at);
+        if (!mb.Has(0, 3)) {
             Damaged(fileName, "block at " + std::to_string(at) + " is cut short");
         }
-        const std::uint8_t type = mb.U8(at);
-        const std::uint32_t count = mb.U16LE(at + 1);
+        const std::uint8_t type = mb.U8(0);
+        const std::uint32_t count = mb.U16LE(1);
         if (count == 0 || (type == kSharedBlock && count != 1) ||
             (block == 0) != (type == kHeaderBlock)) {
             Damaged(fileName, "block at " + std::to_string(at) + " has an impossible header");
@@ -167,14 +180,14 @@ MbSpace MbSpace::Scan(ByteReader mb, const std::string& fileName) {
             space.freeRuns_[block] = count;
             break;
         case kSharedBlock: {
-            if (!mb.Has(at, kMbBlockSize)) {
+            if (size - at < kMbBlockSize) {
                 Damaged(fileName, "shared block at " + std::to_string(at) + " is cut short");
             }
             Shared shared;
             std::uint32_t used = 0;
             for (std::uint32_t i = 0; i < kSlots; ++i) {
-                const std::uint32_t chunk = mb.U8(at + kSlotTable + 5 * i);
-                const std::uint32_t chunks = mb.U8(at + kSlotTable + 5 * i + 1);
+                const std::uint32_t chunk = mb.U8(kSlotTable + 5 * i);
+                const std::uint32_t chunks = mb.U8(kSlotTable + 5 * i + 1);
                 if (chunk == 0) {
                     continue;
                 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <span>
@@ -33,10 +34,14 @@ std::vector<std::uint8_t> NewMbHeaderBlock();
 
 // Fixed-size pages of a file as a commit changes them: copies of the pages it touched, the rest
 // read from the snapshot. Pages beyond the snapshot read as zeros.
+using PageReader = std::function<void(std::uint64_t offset, std::span<std::uint8_t> bytes)>;
+
 class PageOverlay {
 public:
-    PageOverlay(std::span<const std::uint8_t> base, std::uint64_t start, std::uint32_t pageSize)
-        : base_(base), start_(start), pageSize_(pageSize) {}
+    // read fills bytes from the file as it is (baseSize bytes long).
+    PageOverlay(PageReader read, std::uint64_t baseSize, std::uint64_t start,
+                std::uint32_t pageSize)
+        : read_(std::move(read)), baseSize_(baseSize), start_(start), pageSize_(pageSize) {}
 
     std::uint32_t PageSize() const { return pageSize_; }
     std::uint64_t PageOffset(std::uint32_t index) const {
@@ -44,13 +49,16 @@ public:
     }
     // A page to change (copied on first use).
     std::span<std::uint8_t> Page(std::uint32_t index);
-    // The current bytes of a page (its changed copy or the snapshot).
+    // The current bytes of a page (its changed copy or the file's).
     std::vector<std::uint8_t> Current(std::uint32_t index) const;
+    // The file's bytes of a page, zeros beyond its end.
+    std::vector<std::uint8_t> Original(std::uint32_t index) const;
     const std::map<std::uint32_t, std::vector<std::uint8_t>>& Changed() const { return pages_; }
     void Drop(std::uint32_t index) { pages_.erase(index); }
 
 private:
-    std::span<const std::uint8_t> base_;
+    PageReader read_;
+    std::uint64_t baseSize_;
     std::uint64_t start_;
     std::uint32_t pageSize_;
     std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
@@ -62,7 +70,7 @@ class MbSpace {
 public:
     // Walks the blocks; throws EParadoxError when the structure is damaged (a commit then
     // refuses to write BLOBs, reading still works value by value).
-    static MbSpace Scan(ByteReader mb, const std::string& fileName);
+    static MbSpace Scan(const PageReader& read, std::uint64_t size, const std::string& fileName);
     static MbSpace Empty(); // a file holding only its header block
 
     std::uint32_t BlockCount() const { return blockCount_; }

@@ -146,9 +146,13 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         throw ETableInUse(s.name + ": the table is in use (another user is saving changes)");
     }
     struct Unlock {
-        platform::File& file;
-        ~Unlock() { file.UnlockCommit(); }
-    } unlock{*s.dbFile};
+        State& state;
+        ~Unlock() {
+            state.commitLockHeld = false;
+            state.dbFile->UnlockCommit();
+        }
+    } unlock{s};
+    s.commitLockHeld = true;
     const std::filesystem::path journalPath = detail::JournalPathFor(s.dbPath);
     if (platform::StatusOf(journalPath).exists) {
         detail::RecoverJournal(journalPath);
@@ -158,16 +162,32 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
                                      "read it again and repeat the change");
     }
 
-    // BLOBs: free what deleted and replaced values held, store the new values.
-    s.Mb(true);
-    detail::PageOverlay mbPages(s.mb, 0, detail::kMbBlockSize);
+    // BLOBs: free what deleted and replaced values held, store the new values. The .mb is read
+    // page by page unless the snapshot holds it already.
+    std::unique_ptr<platform::File> mbFile;
+    auto openMb = [&]() -> platform::File& {
+        if (!mbFile) {
+            mbFile = std::make_unique<platform::File>(s.mbPath, platform::File::Mode::ReadWrite);
+        }
+        return *mbFile;
+    };
+    const std::uint64_t oldMbSize = s.mbExists ? s.stamp.mbSize - 1 : 0;
+    const detail::PageReader readMb = [&](std::uint64_t offset, std::span<std::uint8_t> bytes) {
+        if (s.mbLoaded) {
+            std::copy_n(s.mb.begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(),
+                        bytes.begin());
+        } else {
+            openMb().ReadAt(offset, bytes);
+        }
+    };
+    detail::PageOverlay mbPages(readMb, oldMbSize, 0, detail::kMbBlockSize);
     std::optional<detail::MbSpace> space;
     bool mbTouched = false;
     std::uint16_t mod = 1;
     auto mbSpace = [&]() -> detail::MbSpace& {
         if (!space) {
             if (!s.mbSpace) {
-                s.mbSpace = s.mbExists ? detail::MbSpace::Scan(ByteReader(s.mb), s.mbPath.string())
+                s.mbSpace = s.mbExists ? detail::MbSpace::Scan(readMb, oldMbSize, s.mbPath.string())
                                        : detail::MbSpace::Empty();
             }
             space = *s.mbSpace;
@@ -508,27 +528,30 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     detail::FileChange dbChange;
     dbChange.path = s.dbPath;
     dbChange.file = s.dbFile.get();
-    dbChange.oldBytes = s.db;
+    dbChange.oldSize = s.db.size();
+    dbChange.readOld = [&](std::uint64_t offset, std::span<std::uint8_t> bytes) {
+        std::copy_n(s.db.begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(),
+                    bytes.begin());
+    };
     dbChange.newSize = newDbSize;
     dbChange.writes = std::move(dbWrites);
     fileChanges.push_back(std::move(dbChange));
 
-    std::unique_ptr<platform::File> mbFile;
-    std::uint64_t newMbSize = s.mb.size();
+    std::uint64_t newMbSize = oldMbSize;
     if (mbTouched) {
         newMbSize = std::uint64_t{space->BlockCount()} * detail::kMbBlockSize;
         detail::FileChange mbChange;
         mbChange.path = s.mbPath;
         if (s.mbExists) {
-            mbFile = std::make_unique<platform::File>(s.mbPath, platform::File::Mode::ReadWrite);
-            mbChange.file = mbFile.get();
-            mbChange.oldBytes = s.mb;
+            mbChange.file = &openMb();
+            mbChange.oldSize = oldMbSize;
+            mbChange.readOld = readMb;
         }
         mbChange.newSize = newMbSize;
         for (const auto& [index, page] : mbPages.Changed()) {
             if (index < space->BlockCount()) {
-                AddDiff(mbChange.writes, mbPages.PageOffset(index),
-                        Slice(s.mb, mbPages.PageOffset(index), page.size()), page, s.mb.size());
+                const std::vector<std::uint8_t> old = mbPages.Original(index);
+                AddDiff(mbChange.writes, mbPages.PageOffset(index), old, page, oldMbSize);
             }
         }
         fileChanges.push_back(std::move(mbChange));
@@ -551,7 +574,11 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         if (s.pxExists) {
             pxFile = std::make_unique<platform::File>(s.pxPath, platform::File::Mode::ReadWrite);
             pxChange.file = pxFile.get();
-            pxChange.oldBytes = s.px;
+            pxChange.oldSize = s.px.size();
+            pxChange.readOld = [&](std::uint64_t offset, std::span<std::uint8_t> bytes) {
+                std::copy_n(s.px.begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(),
+                            bytes.begin());
+            };
         }
         pxChange.newSize = newPx.size();
         const std::size_t step = 0x800;
@@ -584,6 +611,9 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
 
     // The snapshot takes the new state.
     for (const auto& change : fileChanges) {
+        if (change.path == s.mbPath && !s.mbLoaded) {
+            continue; // read again from the file when a value needs it
+        }
         platform::ByteBuffer& image = change.path == s.dbPath   ? s.db
                                       : change.path == s.mbPath ? s.mb
                                                                 : s.px;
@@ -599,7 +629,6 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     }
     if (mbTouched) {
         s.mbExists = true;
-        s.mbLoaded = true;
         s.mbSpace = std::move(*space);
     }
     if (keyed) {

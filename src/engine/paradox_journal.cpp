@@ -143,18 +143,17 @@ void WriteAtomically(const std::filesystem::path& journalPath, std::vector<FileC
         Restore restore;
         restore.path = change.path;
         restore.existed = change.file != nullptr;
-        restore.oldSize = change.oldBytes.size();
+        restore.oldSize = change.oldSize;
         for (const FileWrite& write : change.writes) {
-            if (write.offset >= change.oldBytes.size()) {
+            if (write.offset >= change.oldSize) {
                 continue;
             }
             const std::size_t length = static_cast<std::size_t>(
-                std::min<std::uint64_t>(write.bytes.size(), change.oldBytes.size() - write.offset));
+                std::min<std::uint64_t>(write.bytes.size(), change.oldSize - write.offset));
             FileWrite original;
             original.offset = write.offset;
-            original.bytes.assign(
-                change.oldBytes.begin() + static_cast<std::ptrdiff_t>(write.offset),
-                change.oldBytes.begin() + static_cast<std::ptrdiff_t>(write.offset + length));
+            original.bytes.resize(length);
+            change.readOld(write.offset, original.bytes);
             restore.originals.push_back(std::move(original));
         }
         restores.push_back(std::move(restore));

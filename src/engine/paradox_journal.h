@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -22,8 +23,10 @@ struct FileWrite {
 // The changes to one file of the table.
 struct FileChange {
     std::filesystem::path path;
-    platform::File* file = nullptr;         // open for writing; null when the file does not exist
-    std::span<const std::uint8_t> oldBytes; // the whole file as it is now (empty when new)
+    platform::File* file = nullptr; // open for writing; null when the file does not exist
+    std::uint64_t oldSize = 0;
+    // Fills bytes with the file's current bytes at offset (within oldSize).
+    std::function<void(std::uint64_t offset, std::span<std::uint8_t> bytes)> readOld;
     std::uint64_t newSize = 0;
     std::vector<FileWrite> writes;
 };

@@ -60,6 +60,7 @@ struct ParadoxTable::State {
     // The .mb is read when a BLOB value or a commit first needs it.
     mutable platform::ByteBuffer mb;
     mutable bool mbLoaded = false;
+    bool commitLockHeld = false; // while a commit runs
     bool mbExists = false;
     bool pxExists = false;
     detail::DbHeader header;

@@ -267,6 +267,7 @@ const platform::ByteBuffer& ParadoxTable::State::Mb(bool lockHeld) const {
     if (mbLoaded || !mbExists) {
         return mb;
     }
+    lockHeld = lockHeld || commitLockHeld;
     if (!lockHeld && !dbFile->LockCommit(platform::LockKind::Shared, detail::kLockWaitMs)) {
         throw ETableInUse(name + ": the table is in use (another user is saving changes)");
     }
