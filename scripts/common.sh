@@ -10,7 +10,7 @@ KELVARA_BUILD_PACKAGES="build-essential cmake ninja-build libfmt-dev libcli11-de
 # Packages only the tests need: the sanitizer build, the Windows cross build and the
 # independent implementations the tests compare against.
 KELVARA_TEST_PACKAGES="clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 pxlib-dev fp-compiler fp-units-rtl"
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 pxlib-dev pkg-config fp-compiler fp-units-rtl"
 
 kelvara_note() { printf '== %s\n' "$*"; }
 
