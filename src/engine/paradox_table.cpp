@@ -2,6 +2,7 @@
 // docs/formats/paradox.md; commits are in paradox_commit.cpp.
 #include "engine/paradox_table.h"
 
+#include "engine/paradox_index.h"
 #include "engine/paradox_journal.h"
 #include "engine/paradox_state.h"
 
@@ -259,6 +260,12 @@ void ParadoxTable::State::Load() {
     Index();
     if (header.info.keyFieldCount > 0 && !pxExists) {
         warnings.push_back(name + ": the primary index file is missing; the next change writes it");
+    } else if (header.info.keyFieldCount > 0) {
+        const std::string fault = detail::CheckPrimaryIndex(
+            header.info, px, static_cast<std::uint32_t>(recordOffsets.size()));
+        if (!fault.empty()) {
+            warnings.push_back(pxPath.string() + ": " + fault + "; the next change rewrites it");
+        }
     }
     ++generation;
 }

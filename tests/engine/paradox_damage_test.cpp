@@ -109,6 +109,26 @@ TEST_F(ParadoxDamage, AHugeDeclaredRecordCountIsReportedNotBelieved) {
     EXPECT_NE(table->Warnings()[0].find("the blocks hold 40"), std::string::npos);
 }
 
+TEST_F(ParadoxDamage, AnOutOfDateIndexIsReportedAndRewrittenByTheNextChange) {
+    const auto pxPath = folder_ / "damaged.px";
+    auto px = ReadBytes(pxPath);
+    // The root entry's record count (the short after the 4-byte key and the block number).
+    px[0x800 + 6 + 4 + 2] ^= 0x01;
+    WriteBytes(pxPath, px);
+    {
+        auto table = ParadoxTable::Open(path_);
+        ASSERT_EQ(table->Warnings().size(), 1u);
+        EXPECT_NE(table->Warnings()[0].find("damaged.px: the primary index counts"),
+                  std::string::npos)
+            << table->Warnings()[0];
+        Transaction batch(*table);
+        batch.Delete(0);
+        batch.Commit();
+    }
+    EXPECT_TRUE(test::CheckIndexFiles(path_, pxPath, 4).empty());
+    EXPECT_TRUE(ParadoxTable::Open(path_)->Warnings().empty());
+}
+
 TEST_F(ParadoxDamage, BrokenBlobPointersFailOnlyTheirValue) {
     using Bytes = std::vector<std::uint8_t>;
     const std::size_t slotRecord = 0, blockRecord = 1;
