@@ -1,6 +1,6 @@
 // backup TABLE COPY: copies a language table as the Backup command does, without its dialog: a
 // fresh language table at COPY (replacing any table there) with the standard columns plus every
-// further column of TABLE, and every record with its Index_No. Refused when COPY is TABLE itself.
+// further column of TABLE, and every record in TABLE's order. Refused when COPY is TABLE itself.
 
 #include "cli/command.h"
 #include "engine/table.h"

@@ -96,9 +96,11 @@ public:
     // The copy of BackupTable without its dialog: a fresh language table at destinationPath
     // (replacing any table there) with the standard columns plus, at the end, every further
     // column of the source with its type and size; then every record of the source as it shows
-    // (posted cached changes included, an unposted edit not), Index_No values kept. Throws
-    // std::runtime_error "Cannot overwrite open table!" when destinationPath names the source's
-    // own file, and EDatabaseError when the source is closed; both before anything is written.
+    // (posted cached changes included, an unposted edit not), in the source's order. Index_No is
+    // numbered by the copy as the engine's batch append numbers it (see engine/batch_move.h).
+    // Throws std::runtime_error "Cannot overwrite open table!" when destinationPath names the
+    // source's own file, and EDatabaseError when the source is closed; both before anything is
+    // written.
     void CopyTable(TTable& source, const std::string& destinationPath);
 
     // The engine's after-scroll notification of both handles: calls the subscriber, if any, with

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     try {
         // Only "French" instead of the regional French columns, no Chinese, Hindi or Welsh, and
-        // "Maori" at the end; gaps in Index_No; line breaks, a TAB, a backslash and a typed code.
+        // "Maori" at the end; line breaks, a TAB, a backslash and a typed code.
         auto languages =
             CreationLanguagesWithout({"French (Belgium)", "French (France)", "French (Switzerland)",
                                       "Chinese", "Hindi", "Welsh"});
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
              LanguageRecord(
                  "2", "MainForm", "Label1", "Caption", "one\r\ntwo", languages.size(),
                  {{english, "one\r\ntwo"}, {french, "un\r\ndeux"}, {maori, "tahi\nrua"}}),
-             LanguageRecord("5", "Main\nForm", "Hint", "Hint", "tab\there back\\slash",
+             LanguageRecord("3", "Main\nForm", "Hint", "Hint", "tab\there back\\slash",
                             languages.size(), {{french, "#10 typed"}})});
 
         WritePxlibTable(folder + "/no-turkish.db",
