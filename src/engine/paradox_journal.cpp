@@ -156,6 +156,14 @@ void WriteAtomically(const std::filesystem::path& journalPath, std::vector<FileC
             change.readOld(write.offset, original.bytes);
             restore.originals.push_back(std::move(original));
         }
+        if (change.newSize < change.oldSize) {
+            // Bytes the commit cuts off: the old state may still use them.
+            FileWrite tail;
+            tail.offset = change.newSize;
+            tail.bytes.resize(static_cast<std::size_t>(change.oldSize - change.newSize));
+            change.readOld(change.newSize, tail.bytes);
+            restore.originals.push_back(std::move(tail));
+        }
         restores.push_back(std::move(restore));
     }
 

@@ -1,9 +1,10 @@
 #pragma once
 // Inside the table storage: writing a set of changes to the files of one table as one unit. Before
-// any table file is touched, the bytes the changes overwrite (and the files' old lengths) go to a
-// rollback journal beside the table, flushed to disk; then the changes are written and flushed;
-// removing the journal is the moment of commit. A journal found later belongs to a commit that did
-// not finish and is rolled back. docs/formats/paradox.md, "Rollback journal", has its layout.
+// any table file is touched, the bytes the changes overwrite or cut off (and the files' old
+// lengths) go to a rollback journal beside the table, flushed to disk; then the changes are written
+// and flushed; removing the journal is the moment of commit. A journal found later belongs to a
+// commit that did not finish and is rolled back. docs/formats/paradox.md, "Rollback journal", has
+// its layout.
 
 #include "engine/platform.h"
 
