@@ -363,7 +363,7 @@ public:
 
     // The record whose primary key equals key (one value per key field, Kinds as Set accepts;
     // alpha compared as stored bytes), or nothing. Throws EParadoxError for an unkeyed table.
-    // O(log n).
+    // O(log n); a linear search when an alpha key is ordered by a language sort order.
     std::optional<std::uint32_t> FindByKey(const std::vector<FieldValue>& key) const;
 
     RecordBuffer NewRecord() const;
