@@ -165,7 +165,7 @@ void ParadoxTable::Create(const std::filesystem::path& dbPath, const TableSchema
     const std::filesystem::path temporary = Temporary(dbPath);
     try {
         WriteNewFile(temporary, header);
-        platform::ReplaceFile(temporary, dbPath);
+        platform::MoveFileOver(temporary, dbPath);
     } catch (...) {
         try {
             platform::RemoveFile(temporary);
@@ -191,7 +191,7 @@ void ParadoxTable::Create(const std::filesystem::path& dbPath, const TableSchema
         source.indexName = pxName;
         const std::filesystem::path pxTemporary = Temporary(pxPath);
         WriteNewFile(pxTemporary, detail::BuildPrimaryIndex(source));
-        platform::ReplaceFile(pxTemporary, pxPath);
+        platform::MoveFileOver(pxTemporary, pxPath);
     } else {
         platform::RemoveFile(pxPath);
     }

@@ -97,7 +97,7 @@ FileStatus StatusOf(const std::filesystem::path& path);
 // Removes a file; a missing file is not an error. A failure point for tests.
 void RemoveFile(const std::filesystem::path& path);
 // Replaces to with from. A failure point for tests.
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+void MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to);
 // Makes the directory entries of a folder durable (no-op where the system has no such call).
 void SyncDirectory(const std::filesystem::path& folder);
 

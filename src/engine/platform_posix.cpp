@@ -219,7 +219,7 @@ void RemoveFile(const std::filesystem::path& path) {
     }
 }
 
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+void MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to) {
     FailurePoint("replace");
     if (::rename(from.c_str(), to.c_str()) != 0) {
         Fail(to, "cannot replace", errno);

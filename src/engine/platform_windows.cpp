@@ -234,7 +234,7 @@ void RemoveFile(const std::filesystem::path& path) {
     }
 }
 
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+void MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to) {
     FailurePoint("replace");
     if (!MoveFileExW(from.wstring().c_str(), to.wstring().c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
