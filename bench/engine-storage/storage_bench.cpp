@@ -5,6 +5,7 @@
 //
 // Usage: bench_engine_storage [records] [folder]
 #include "engine/paradox_table.h"
+#include "store/language_catalogue.h"
 
 #include <algorithm>
 #include <chrono>
@@ -34,45 +35,6 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-const char* const kLanguages[] = {"Arabic",
-                                  "Catalan",
-                                  "Chinese",
-                                  "ChineseTrad",
-                                  "Danish",
-                                  "Dutch",
-                                  "English",
-                                  "Finnish",
-                                  "French (Belgium)",
-                                  "French (France)",
-                                  "French (Switzerland)",
-                                  "German",
-                                  "Greek",
-                                  "Hebrew",
-                                  "Hindi",
-                                  "Italian",
-                                  "Indonesian",
-                                  "Inuktitut",
-                                  "Icelandic",
-                                  "Japanese",
-                                  "Korean",
-                                  "Latvian",
-                                  "Malay",
-                                  "Norwegian",
-                                  "Polish",
-                                  "Portuguese",
-                                  "Punjabi",
-                                  "Romanian",
-                                  "Russian",
-                                  "Slovak",
-                                  "Spanish",
-                                  "Swedish",
-                                  "Thai",
-                                  "Turkish",
-                                  "Ukranian",
-                                  "Urdu",
-                                  "Vietnamese",
-                                  "Welsh"};
-
 TableSchema LanguageSchema() {
     TableSchema schema;
     schema.fields = {{"Index_No", FieldType::AutoInc, 0},
@@ -80,8 +42,8 @@ TableSchema LanguageSchema() {
                      {"Component_Name", FieldType::Alpha, 60},
                      {"Property_Name", FieldType::Alpha, 60},
                      {"Native", FieldType::Blob, 10}};
-    for (const char* language : kLanguages) {
-        schema.fields.push_back({language, FieldType::Blob, 10});
+    for (const std::string_view language : kelvara::kCreationLanguages) {
+        schema.fields.push_back({std::string(language), FieldType::Blob, 10});
     }
     IndexDef primary;
     primary.primary = true;

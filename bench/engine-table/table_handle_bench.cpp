@@ -8,6 +8,7 @@
 #include "engine/batch_move.h"
 #include "engine/paradox_table.h"
 #include "engine/table.h"
+#include "store/create_db.h"
 
 #include <chrono>
 #include <cstdio>
@@ -26,57 +27,9 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-const char* const kLanguages[] = {"Arabic",
-                                  "Catalan",
-                                  "Chinese",
-                                  "ChineseTrad",
-                                  "Danish",
-                                  "Dutch",
-                                  "English",
-                                  "Finnish",
-                                  "French (Belgium)",
-                                  "French (France)",
-                                  "French (Switzerland)",
-                                  "German",
-                                  "Greek",
-                                  "Hebrew",
-                                  "Hindi",
-                                  "Italian",
-                                  "Indonesian",
-                                  "Inuktitut",
-                                  "Icelandic",
-                                  "Japanese",
-                                  "Korean",
-                                  "Latvian",
-                                  "Malay",
-                                  "Norwegian",
-                                  "Polish",
-                                  "Portuguese",
-                                  "Punjabi",
-                                  "Romanian",
-                                  "Russian",
-                                  "Slovak",
-                                  "Spanish",
-                                  "Swedish",
-                                  "Thai",
-                                  "Turkish",
-                                  "Ukranian",
-                                  "Urdu",
-                                  "Vietnamese",
-                                  "Welsh"};
-
 void DefineLanguageTable(TTable& table) {
-    table.FieldDefs() = {{"Index_No", TFieldType::ftAutoInc, 0},
-                         {"Form_Name", TFieldType::ftString, 60},
-                         {"Component_Name", TFieldType::ftString, 60},
-                         {"Property_Name", TFieldType::ftString, 60},
-                         {"Native", TFieldType::ftBlob, 10}};
-    for (const char* language : kLanguages) {
-        table.FieldDefs().push_back({language, TFieldType::ftBlob, 10});
-    }
-    table.IndexDefs() = {
-        {"", "Index_No", ixPrimary | ixUnique},
-        {"FormIndex", "Form_Name;Component_Name;Property_Name", ixCaseInsensitive}};
+    table.FieldDefs() = LanguageTableFieldDefs();
+    table.IndexDefs() = LanguageTableIndexDefs();
 }
 
 std::string Sentence(int i, const char* flavour) {
