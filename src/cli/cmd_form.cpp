@@ -6,6 +6,8 @@
 #include "cli/dump_writer.h"
 #include "scan/dfm_scanner.h"
 #include "scan/exe_image.h"
+#include "text/ascii.h"
+#include "text/utf8_path.h"
 
 #include <fstream>
 #include <iostream>
@@ -54,27 +56,13 @@ void DecodeAndPrint(TMemoryStream& stream, std::ostream& out) {
 }
 
 std::optional<std::vector<std::uint8_t>> ReadRawForm(const std::string& fileName) {
-    std::ifstream in(std::filesystem::path(std::u8string(fileName.begin(), fileName.end())),
-                     std::ios::binary);
+    std::ifstream in(Utf8ToPath(fileName), std::ios::binary);
     char signature[4] = {};
     if (!in || !in.read(signature, 4) || std::string_view(signature, 4) != "TPF0") {
         return std::nullopt;
     }
     in.seekg(0);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool BeginsWithSignature(std::span<const std::uint8_t> data) {
@@ -94,7 +82,7 @@ void DecodeExecutable(const std::string& fileName, const std::optional<std::stri
         TResourceList& list = type.List();
         for (int j = 0; j < list.Count(); ++j) {
             TResourceItem& item = list.Items(j);
-            if (resource ? !SameIgnoringAsciiCase(item.Name(), *resource)
+            if (resource ? !AsciiEqualIgnoringCase(item.Name(), *resource)
                          : !BeginsWithSignature(item.RawData())) {
                 continue;
             }

@@ -108,16 +108,17 @@ public:
             return std::nullopt;
         }
         if (condition.op == SqlCompareOp::Equal) {
-            return source_.RowsWithFoldedText(column->field, AsciiFold(literal->literal), true);
+            return source_.RowsWithFoldedText(column->field, AsciiLowerCase(literal->literal),
+                                              true);
         }
         const std::string_view prefix = SqlLikeFixedPrefix(literal->literal);
         if (prefix.size() == literal->literal.size()) {
-            return source_.RowsWithFoldedText(column->field, AsciiFold(prefix), true);
+            return source_.RowsWithFoldedText(column->field, AsciiLowerCase(prefix), true);
         }
         if (prefix.empty()) {
             return std::nullopt;
         }
-        return source_.RowsWithFoldedText(column->field, AsciiFold(prefix), false);
+        return source_.RowsWithFoldedText(column->field, AsciiLowerCase(prefix), false);
     }
 
 private:

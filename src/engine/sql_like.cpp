@@ -19,30 +19,6 @@ std::size_t CharacterLength(std::string_view text, std::size_t offset) {
 
 } // namespace
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string AsciiFold(std::string_view text) {
-    std::string folded(text);
-    for (char& c : folded) {
-        c = AsciiLower(c);
-    }
-    return folded;
-}
-
-bool AsciiEqualIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The classic two-cursor match: on a mismatch, go back to the last % and let it swallow one more
 // character. Only the last % needs remembering, because a later % can absorb whatever an earlier
 // one would have, so the search never branches.

@@ -9,14 +9,12 @@
 //
 // =: the exact bytes, letter case included.
 
+#include "text/ascii.h"
+
 #include <string>
 #include <string_view>
 
 namespace kelvara {
-
-char AsciiLower(char c);
-std::string AsciiFold(std::string_view text);
-bool AsciiEqualIgnoringCase(std::string_view a, std::string_view b);
 
 // Whether text matches pattern under the rules above. Runs in time proportional to the product of
 // the two lengths at worst, whatever the pattern.

@@ -1,6 +1,7 @@
 #include "engine/sql_source.h"
 
 #include "engine/sql_like.h"
+#include "text/utf8_path.h"
 
 #include <algorithm>
 #include <array>
@@ -360,12 +361,9 @@ std::size_t SqlSourceCache::Loads() const {
 }
 
 fs::path ResolveSqlTablePath(std::string_view tablePath, std::string_view directory) {
-    const auto toPath = [](std::string_view utf8) {
-        return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
-    };
-    fs::path path = toPath(tablePath);
+    fs::path path = Utf8ToPath(tablePath);
     if (path.is_relative() && !directory.empty()) {
-        path = toPath(directory) / path;
+        path = Utf8ToPath(directory) / path;
     }
     if (!path.has_extension()) {
         path += ".db";

@@ -1,6 +1,8 @@
 #include "scan/exe_image.h"
 
+#include "text/ascii.h"
 #include "text/unicode.h"
+#include "text/utf8_path.h"
 
 #include <array>
 #include <filesystem>
@@ -25,28 +27,8 @@ constexpr std::array<std::string_view, 17> kTypeNames = {
     "String",   "FontDir",     "Font",   "Accelerators", "RCData", "MessageTable",
     "Cursor",   "Unknown13",   "Icon",   "Unknown15",    "Version"};
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::filesystem::path PathFromUtf8(const std::string& name) {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-}
-
 std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
-    const std::filesystem::path path = PathFromUtf8(fileName);
+    const std::filesystem::path path = Utf8ToPath(fileName);
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         throw EExeError("Couldn't open: " + fileName);
@@ -134,7 +116,7 @@ std::optional<TSectionHeader> TExeImage::FindSection(std::string_view name) cons
         const std::uint64_t header = FSectionTable + kSectionHeaderSize * i;
         std::string_view stored = FView.Chars(header, 8);
         stored = stored.substr(0, stored.find('\0'));
-        if (SameIgnoringAsciiCase(stored, name)) {
+        if (AsciiEqualIgnoringCase(stored, name)) {
             TSectionHeader section;
             section.Name = std::string(stored);
             section.VirtualSize = FView.U32LE(header + 8);

@@ -78,16 +78,6 @@ bool HasAction(const TObjectNode& node) {
     return action != nullptr && !action->Text().empty();
 }
 
-std::string AsciiUpperCase(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
 bool IsBlankText(std::string_view text) {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) > 32) {

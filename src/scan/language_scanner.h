@@ -9,6 +9,7 @@
 
 #include "scan/dfm_scanner.h"
 #include "scan/object_node.h"
+#include "text/ascii.h"
 
 #include <array>
 #include <ctime>
@@ -64,8 +65,6 @@ bool IsTranslatableProperty(bool linked, std::string_view className,
 // True when the node's first property named exactly "Action" has a non-empty value text.
 bool HasAction(const TObjectNode& node);
 
-// The text with only the ASCII letters a to z turned into capitals.
-std::string AsciiUpperCase(std::string_view text);
 // True when the text, with every leading and trailing byte from 0 to 32 removed, is empty.
 bool IsBlankText(std::string_view text);
 // The first kKeyFieldBytes bytes of a key text. A UTF-8 character that the limit would split is

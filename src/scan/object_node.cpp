@@ -1,30 +1,12 @@
 #include "scan/object_node.h"
 
+#include "text/ascii.h"
+
 #include <charconv>
 #include <cmath>
 #include <utility>
 
 namespace kelvara {
-namespace {
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
 std::string FloatText(double value) {
     if (std::isnan(value)) {
         return "NaN";
@@ -75,7 +57,7 @@ TObjectProperty* TObjectNode::Property(int index) {
 
 int TObjectNode::IndexOfProperty(std::string_view name) const {
     for (int i = 0; i < PropertyCount(); ++i) {
-        if (SameIgnoringAsciiCase(FProperties[static_cast<std::size_t>(i)].Name, name)) {
+        if (AsciiEqualIgnoringCase(FProperties[static_cast<std::size_t>(i)].Name, name)) {
             return i;
         }
     }

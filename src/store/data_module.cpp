@@ -4,6 +4,7 @@
 #include "store/create_db.h"
 #include "store/language_catalogue.h"
 #include "store/line_break_display.h"
+#include "text/utf8_path.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -50,11 +51,6 @@ bool InEditState(const TTable& table) {
     return table.State() == TDataSetState::dsEdit || table.State() == TDataSetState::dsInsert;
 }
 
-// Paths are UTF-8 everywhere in the system, whatever the platform's narrow encoding is.
-std::filesystem::path PathOf(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // The exact comparison of the two paths catches the usual case; the file identity also catches
 // another spelling of the same file, which would otherwise replace the table being copied.
 bool IsSameTable(const std::string& path, const TTable& table) {
@@ -62,7 +58,8 @@ bool IsSameTable(const std::string& path, const TTable& table) {
         return true;
     }
     std::error_code error;
-    return std::filesystem::equivalent(PathOf(path), PathOf(table.FilePath()), error) && !error;
+    return std::filesystem::equivalent(Utf8ToPath(path), Utf8ToPath(table.FilePath()), error) &&
+           !error;
 }
 
 } // namespace

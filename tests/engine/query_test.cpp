@@ -485,7 +485,7 @@ TEST(QueryOverCorpus, ReadsWhatATableHandleReads) {
     }
     int tables = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        const std::string ext = AsciiFold(entry.path().extension().string());
+        const std::string ext = AsciiLowerCase(entry.path().extension().string());
         if (ext != ".db") {
             continue;
         }
