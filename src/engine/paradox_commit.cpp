@@ -263,10 +263,19 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             break;
         }
     }
+    // Given numbers are stored as they are; the table's own numbers continue past all of them so
+    // that no record of this batch gets a number another one was given.
+    for (const RecordBuffer* buffer : appends) {
+        if (buffer->autoIncrement_) {
+            autoInc = std::max(autoInc, static_cast<std::uint32_t>(*buffer->autoIncrement_));
+        }
+    }
     std::vector<std::vector<std::uint8_t>> inserted;
     for (const RecordBuffer* buffer : appends) {
         std::vector<std::uint8_t> bytes = compose(*buffer, -1);
-        if (autoField >= 0) {
+        if (autoField >= 0 && buffer->autoIncrement_) {
+            result.appendedAutoInc.push_back(*buffer->autoIncrement_);
+        } else if (autoField >= 0) {
             ++autoInc;
             detail::EncodeField(info.fields[autoField],
                                 FieldValue::FromInteger(static_cast<std::int64_t>(autoInc)), bytes);

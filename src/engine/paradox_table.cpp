@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -538,6 +539,33 @@ void RecordBuffer::Set(int field, const FieldValue& value) {
     set_[static_cast<std::size_t>(field)] = true;
 }
 
+void RecordBuffer::SetAutoIncrement(int field, std::int64_t value) {
+    const auto& fields = table_->Info().fields;
+    if (field < 0 || static_cast<std::size_t>(field) >= fields.size()) {
+        throw EParadoxError(table_->state_->name + ": there is no field " +
+                            std::to_string(field + 1));
+    }
+    const FieldInfo& info = fields[static_cast<std::size_t>(field)];
+    if (info.def.type != FieldType::AutoInc) {
+        throw EFieldNotWritable("field '" + info.def.name + "' of type " +
+                                std::string(FieldTypeName(info.def.type)) +
+                                " is not an autoincrement field");
+    }
+    if (origin_ >= 0) {
+        throw EFieldNotWritable("field '" + info.def.name +
+                                "' of type autoincrement: only a new record can be given a number");
+    }
+    if (value < 1 || value > std::numeric_limits<std::int32_t>::max()) {
+        throw EParadoxError("field '" + info.def.name + "' of type autoincrement: the number " +
+                            std::to_string(value) + " is outside 1 .. 2147483647");
+    }
+    std::vector<std::uint8_t> encoded(bytes_.size());
+    detail::EncodeField(info, FieldValue::FromInteger(value), encoded);
+    std::copy_n(encoded.begin() + info.offset, info.storedSize, bytes_.begin() + info.offset);
+    set_[static_cast<std::size_t>(field)] = true;
+    autoIncrement_ = value;
+}
+
 FieldValue RecordBuffer::Get(int field) const {
     const auto& blob = blobs_.at(static_cast<std::size_t>(field));
     if (blob) {
@@ -562,6 +590,10 @@ void Transaction::Append(RecordBuffer record) {
 void Transaction::Update(std::uint32_t index, RecordBuffer record) {
     if (record.table_ != table_) {
         throw EParadoxError(table_->state_->name + ": the record belongs to another table");
+    }
+    if (record.autoIncrement_) {
+        throw EFieldNotWritable(table_->state_->name +
+                                ": an autoincrement number can only be given to a new record");
     }
     changes_.push_back(Change{Change::What::Update, index, std::move(record)});
 }

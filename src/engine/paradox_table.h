@@ -79,7 +79,7 @@ char FieldTypeSymbol(FieldType type);
 bool IsBlobType(FieldType type);
 // Types a RecordBuffer can set: alpha, date, short, long, currency, number, logical, memo, binary,
 // formatted memo, OLE, time, timestamp, bytes. Not graphic or BCD; autoincrement is assigned by
-// the table and never written by callers.
+// the table (a new record may carry a given number: RecordBuffer::SetAutoIncrement).
 bool IsWritableType(FieldType type);
 
 // A field as the caller of Create gives it and as Open reports it.
@@ -245,6 +245,12 @@ public:
     // Date; Time; Timestamp) or null; a short or long out of range throws EParadoxError.
     // Throws EFieldNotWritable for graphic, BCD and autoincrement fields.
     void Set(int field, const FieldValue& value);
+    // Gives a new record (from NewRecord) its autoincrement number instead of the table's next one,
+    // e.g. for a faithful copy of another table. The number is stored as given; the commit raises
+    // the table's counter to at least it. value is 1 .. 2147483647. Throws EFieldNotWritable when
+    // field is not of type autoincrement or the record is not new, EParadoxError for a value out
+    // of range.
+    void SetAutoIncrement(int field, std::int64_t value);
     void SetNull(int field) { Set(field, FieldValue()); }
     // The value the record will hold: a set value, else the stored one.
     FieldValue Get(int field) const;
@@ -263,6 +269,7 @@ private:
     // BLOB values set on the buffer, stored in the .mb when the transaction commits.
     std::vector<std::optional<std::string>> blobs_;
     std::vector<bool> set_;
+    std::optional<std::int64_t> autoIncrement_; // a number given by SetAutoIncrement
 };
 
 struct CommitResult {
@@ -281,10 +288,14 @@ class Transaction {
 public:
     explicit Transaction(ParadoxTable& table);
 
-    // A new record. Autoincrement fields get the table's next number at commit.
+    // A new record. Its autoincrement field gets the number given by SetAutoIncrement, else a
+    // number of the table's counter: the counter is first raised to the highest number given in
+    // this transaction (when above it), then each record without a given number gets the next one
+    // in call order. The counter never falls.
     void Append(RecordBuffer record);
     // Replaces record index with record (made from this table). Updating one record twice keeps
-    // the last; updating a deleted record throws.
+    // the last; updating a deleted record throws, as does a record carrying a given
+    // autoincrement number.
     void Update(std::uint32_t index, RecordBuffer record);
     void Delete(std::uint32_t index);
     bool Empty() const;

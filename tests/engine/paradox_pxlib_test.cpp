@@ -240,6 +240,51 @@ TEST(ParadoxPxlib, TablesWeWriteReadTheSameInPxlib) {
     EXPECT_TRUE(index.Errors().empty()) << index.Errors().front();
 }
 
+// Numbers given to new records (a copy keeping its source's numbers) and the counter raised past
+// them are what pxlib reads too.
+TEST(ParadoxPxlib, GivenAutoincrementNumbersReadTheSameInPxlib) {
+    ScratchFolder folder;
+    const auto path = folder / "given.db";
+    TableSchema schema;
+    schema.fields = {{"Id", FieldType::AutoInc, 0}, {"Name", FieldType::Alpha, 10}};
+    IndexDef primary;
+    primary.primary = true;
+    primary.fields = {"Id"};
+    schema.indexes = {primary};
+    ParadoxTable::Create(path, schema);
+    {
+        auto table = ParadoxTable::Open(path);
+        Transaction batch(*table);
+        for (const long given : {5L, 2L, 0L, 9L}) {
+            RecordBuffer record = table->NewRecord();
+            if (given != 0) {
+                record.SetAutoIncrement(0, given);
+            }
+            record.Set(1, FieldValue::FromBytes("n" + std::to_string(given)));
+            batch.Append(std::move(record));
+        }
+        batch.Commit();
+    }
+    PxDoc doc;
+    ASSERT_EQ(PX_open_file(doc.get(), path.c_str()), 0);
+    EXPECT_EQ(doc->px_head->px_autoinc, 10);
+    ASSERT_EQ(doc->px_head->px_numrecords, 4);
+    const std::pair<long, std::string> expected[] = {{2, "n2"}, {5, "n5"}, {9, "n9"}, {10, "n0"}};
+    std::vector<char> record(doc->px_head->px_recordsize);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        ASSERT_NE(PX_get_record(doc.get(), i, record.data()), nullptr);
+        long id = 0;
+        char* name = nullptr;
+        ASSERT_EQ(PX_get_data_long(doc.get(), record.data(), 4, &id), 1);
+        EXPECT_EQ(id, expected[i].first);
+        ASSERT_EQ(PX_get_data_alpha(doc.get(), record.data() + 4, 10, &name), 1);
+        EXPECT_EQ(std::string(name), expected[i].second);
+        doc->free(doc.get(), name);
+    }
+    EXPECT_TRUE(doc.Errors().empty()) << doc.Errors().front();
+}
+
 } // namespace
 } // namespace kelvara::paradox
 
