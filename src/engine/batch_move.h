@@ -4,10 +4,11 @@
 //
 // - Columns are matched by name (exact comparison); a source column the destination lacks is
 //   skipped, a destination column the source lacks stays NULL.
-// - Autoincrement values are NOT copied yet: the destination numbers the records in the source's
-//   order from its own counter (the storage cannot store a given number). A copy of a table whose
-//   numbers run 1, 2, 3... without gaps into a new table therefore has the same numbers; after
-//   deletions in the source the copy's numbers close the gaps.
+// - Autoincrement values are copied as they are, and the destination's counter is raised to the
+//   highest copied value, so that a copy of a table made this way has the same numbers and goes on
+//   numbering after them. A source record without a number (a cached insert not yet applied) is
+//   numbered by the destination after the highest copied one. A copied number the destination
+//   already holds fails the whole copy.
 // - A source table is read as it shows: its applied file state with its posted cached changes laid
 //   over it (cached inserts and edits included, cached deletions left out); an unposted edit of its
 //   current record is not copied. The source's cursor does not move, nothing is raised on it, and

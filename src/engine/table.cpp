@@ -260,6 +260,8 @@ struct TTable::TFileWrite {
     std::size_t insertCount = 0;
     // Fills the values of new record i (one per column).
     std::function<void(std::size_t, std::vector<TFieldValue>&)> insert;
+    // Store the autoincrement values given for new records (copies); else the table numbers them.
+    bool keepAutoIncrement = false;
 };
 
 TTable::TTable() : cache_(std::make_unique<TChangeCache>()) {}
@@ -973,6 +975,7 @@ void TTable::AppendToFile(std::size_t count,
     TFileWrite write;
     write.insertCount = count;
     write.insert = fill;
+    write.keepAutoIncrement = true;
     WriteToFile(write);
     const bool wasEmpty = rows_.empty();
     ReloadKeeping();
@@ -1066,8 +1069,11 @@ px::CommitResult TTable::WriteToFile(const TFileWrite& write, bool* reloaded) {
                     continue;
                 }
                 if (fieldDefs_[f].DataType == TFieldType::ftAutoInc) {
-                    // The storage gives every new record the next number of the table's counter
-                    // and offers no way to store a given one; so records are numbered here.
+                    if (write.keepAutoIncrement) {
+                        if (const auto* number = std::get_if<std::int64_t>(&values[f])) {
+                            record.SetAutoIncrement(static_cast<int>(f), *number);
+                        }
+                    }
                     continue;
                 }
                 record.Set(static_cast<int>(f), ToStorageValue(values[f], fieldDefs_[f]));

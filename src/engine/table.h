@@ -153,10 +153,11 @@ public:
     TFieldValue PostedValueAt(int row, int fieldIndex) const;
     bool RowIsPosted(int row) const;
     // Appends `count` records to the file as one crash-safe unit; fill(i, values) gives record i,
-    // one value per column of this table (pre-filled with NULL). The autoincrement column is
-    // numbered by the table in the order of the records (values given for it are not stored: the
-    // storage cannot store a given number). Leaves the edit state first; afterwards the handle
-    // shows the new records (as after Refresh, cache kept).
+    // one value per column of this table (pre-filled with NULL). Autoincrement values given are
+    // stored as they are and the table's counter is raised to the highest of them; records without
+    // one get the following numbers. A number already in the table fails the whole append (as a
+    // duplicate key). Leaves the edit state first; afterwards the handle shows the new records (as
+    // after Refresh, cache kept).
     void AppendToFile(std::size_t count,
                       const std::function<void(std::size_t, std::vector<TFieldValue>&)>& fill);
 

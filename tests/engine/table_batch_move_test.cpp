@@ -33,6 +33,45 @@ protected:
     TTable source_;
 };
 
+TEST_F(BatchMove, CopiesEveryRecordWithItsNumbers) {
+    {
+        TTable direct;
+        direct.SetTableName(sourcePath_);
+        direct.Open();
+        direct.SetRecNo(2);
+        direct.Delete(); // a gap in the numbers: 1 3 4 5
+        direct.Last();
+        direct.Delete(); // and the counter stands above the highest number left
+    }
+    source_.Refresh();
+    source_.SetRecNo(3);
+    TTable destination;
+    OpenDestination(destination, "backup.db");
+    TBatchMove mover(&source_, &destination);
+    mover.Execute();
+    EXPECT_EQ(mover.MovedCount(), 3);
+    EXPECT_EQ(source_.RecNo(), 3) << "the source does not move";
+    destination.Close();
+
+    EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "Index_No"),
+              (std::vector<std::string>{"1", "3", "4"}));
+    EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "Native"), ColumnInFile(sourcePath_, "Native"));
+    EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "English"), ColumnInFile(sourcePath_, "English"));
+
+    // The copy's counter continues after the highest copied number.
+    destination.Open();
+    destination.Append();
+    destination.FieldByName("Form_Name").SetAsString("Next");
+    destination.Post();
+    EXPECT_EQ(destination.FieldByName("Index_No").AsInteger(), 5);
+
+    // Copying into a table that holds those numbers already fails as one unit.
+    EXPECT_THROW(TBatchMove(&source_, &destination).Execute(), EDatabaseError);
+    destination.Close();
+    EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "Index_No"),
+              (std::vector<std::string>{"1", "3", "4", "5"}));
+}
+
 TEST_F(BatchMove, CopyOfAGaplessTableIntoANewOneKeepsItsNumbers) {
     TTable destination;
     OpenDestination(destination, "backup.db");
@@ -74,6 +113,9 @@ TEST_F(BatchMove, IncludesPostedCachedChangesNotTheUnpostedEdit) {
     EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "English"),
               (std::vector<std::string>{"cached", "english 3", "english 4", "english 5", ""}));
     EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "Form_Name").back(), "New");
+    EXPECT_EQ(ColumnInFile(PathOf("backup.db"), "Index_No"),
+              (std::vector<std::string>{"1", "3", "4", "5", "6"}))
+        << "the cached insert is numbered after the highest copied number";
     EXPECT_EQ(ColumnInFile(sourcePath_, "English").at(0), "english 1") << "source file untouched";
 }
 
