@@ -96,8 +96,9 @@ public:
     // The copy of BackupTable without its dialog: a fresh language table at destinationPath
     // (replacing any table there) with the standard columns plus, at the end, every further
     // column of the source with its type and size; then every record of the source as it shows
-    // (posted cached changes included, an unposted edit not), in the source's order. Index_No is
-    // numbered by the copy as the engine's batch append numbers it (see engine/batch_move.h).
+    // (posted cached changes included, an unposted edit not), in the source's order. Records keep
+    // their Index_No (gaps included) and the copy numbers further records after the highest one;
+    // a cached insert not yet saved is numbered after them (see engine/batch_move.h).
     // Throws std::runtime_error "Cannot overwrite open table!" when destinationPath names the
     // source's own file, and EDatabaseError when the source is closed; both before anything is
     // written.
