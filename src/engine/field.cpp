@@ -2,6 +2,7 @@
 
 #include "engine/dataset.h"
 #include "engine/dataset_error.h"
+#include "text/number_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -65,9 +66,7 @@ std::string TimeText(std::int64_t millis) {
 }
 
 std::string NumberText(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    return ShortestNumberText(value);
 }
 
 std::string_view Trim(std::string_view text) {

@@ -1,4 +1,5 @@
 #include "engine/paradox_table.h"
+#include "text/number_text.h"
 
 #include <array>
 #include <charconv>
@@ -50,9 +51,7 @@ std::string Formatted(const char* format, auto... values) {
 }
 
 std::string ShortestNumber(double value) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+    return ShortestNumberText(value);
 }
 
 std::string TimeText(std::int64_t milliseconds) {

@@ -1,6 +1,7 @@
 #include "scan/object_node.h"
 
 #include "text/ascii.h"
+#include "text/number_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,19 +9,7 @@
 
 namespace kelvara {
 std::string FloatText(double value) {
-    if (std::isnan(value)) {
-        return "NaN";
-    }
-    if (std::isinf(value)) {
-        return value < 0 ? "-INF" : "INF";
-    }
-    const double magnitude = std::fabs(value);
-    const bool ordinary = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
-    char buffer[400];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value,
-                      ordinary ? std::chars_format::fixed : std::chars_format::scientific);
-    return std::string(buffer, result.ptr);
+    return ShortestNumberText(value);
 }
 
 std::string ValueText(const TPropertyValue& value) {
