@@ -2,6 +2,7 @@
 
 #include "engine/change_cache.h"
 #include "engine/paradox_table.h"
+#include "text/utf8_path.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -303,14 +304,14 @@ void TTable::SetReadOnly(bool readOnly) {
 }
 
 std::string TTable::FilePath() const {
-    std::filesystem::path path(tableName_);
+    std::filesystem::path path = Utf8ToPath(tableName_);
     if (!databaseName_.empty() && path.is_relative()) {
-        path = std::filesystem::path(databaseName_) / path;
+        path = Utf8ToPath(databaseName_) / path;
     }
     if (!tableName_.empty() && !path.has_extension()) {
         path += ".db";
     }
-    return path.string();
+    return PathToUtf8(path);
 }
 
 void TTable::CreateTable() {
@@ -340,7 +341,7 @@ void TTable::CreateTable() {
         index.descending = (def.Options & ixDescending) != 0;
         schema.indexes.push_back(std::move(index));
     }
-    Storage([&] { px::ParadoxTable::Create(FilePath(), schema); });
+    Storage([&] { px::ParadoxTable::Create(Utf8ToPath(FilePath()), schema); });
 }
 
 void TTable::Open() {
@@ -351,7 +352,8 @@ void TTable::Open() {
         throw EDatabaseError("Table name is missing");
     }
     store_ = Storage([&] {
-        return px::ParadoxTable::Open(FilePath(), px::OpenOptions{exclusive_, readOnly_});
+        return px::ParadoxTable::Open(Utf8ToPath(FilePath()),
+                                      px::OpenOptions{exclusive_, readOnly_});
     });
     try {
         TakeStructure();
