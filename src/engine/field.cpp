@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 namespace kelvara {
 
@@ -179,6 +180,19 @@ bool ParseTimeAt(std::string_view text, std::size_t& position, std::int64_t& mil
     }
     millis = ((h * 60LL + m) * 60 + s) * 1000 + ms;
     return true;
+}
+
+// The whole text, blanks around it aside, read by one of the parsers above; nothing when any of
+// it is left over or does not parse.
+template <typename Parse>
+std::optional<std::int64_t> ParseWhole(std::string_view text, Parse parse) {
+    const std::string_view trimmed = Trim(text);
+    std::size_t position = 0;
+    std::int64_t value = 0;
+    if (!parse(trimmed, position, value) || position != trimmed.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 bool ParseBoolean(std::string_view text, bool& value) {
@@ -389,24 +403,16 @@ TFieldValue FieldValueFromText(std::string_view text, const TFieldDef& def) {
         }
         return value;
     }
-    case TFieldType::ftDate: {
-        const std::string_view trimmed = Trim(text);
-        std::size_t position = 0;
-        std::int64_t day = 0;
-        if (!ParseDateAt(trimmed, position, day) || position != trimmed.size()) {
-            Invalid(text, "date");
+    case TFieldType::ftDate:
+        if (const auto day = ParseWhole(text, ParseDateAt)) {
+            return *day;
         }
-        return day;
-    }
-    case TFieldType::ftTime: {
-        const std::string_view trimmed = Trim(text);
-        std::size_t position = 0;
-        std::int64_t millis = 0;
-        if (!ParseTimeAt(trimmed, position, millis) || position != trimmed.size()) {
-            Invalid(text, "time");
+        Invalid(text, "date");
+    case TFieldType::ftTime:
+        if (const auto millis = ParseWhole(text, ParseTimeAt)) {
+            return *millis;
         }
-        return millis;
-    }
+        Invalid(text, "time");
     case TFieldType::ftDateTime: {
         const std::string_view trimmed = Trim(text);
         std::size_t position = 0;
