@@ -34,23 +34,53 @@ public:
         return offset <= bytes_.size() && count <= bytes_.size() - offset;
     }
     // Throws EReadOutOfBounds unless Has(offset, count).
-    void Require(std::uint64_t offset, std::uint64_t count) const;
+    void Require(std::uint64_t offset, std::uint64_t count) const {
+        if (!Has(offset, count)) [[unlikely]] {
+            OutOfBounds(offset, count);
+        }
+    }
 
     std::uint8_t U8(std::uint64_t offset) const { return Bytes(offset, 1)[0]; }
-    std::uint16_t U16LE(std::uint64_t offset) const;
-    std::uint32_t U32LE(std::uint64_t offset) const;
-    std::uint64_t U64LE(std::uint64_t offset) const;
-    std::uint16_t U16BE(std::uint64_t offset) const;
-    std::uint32_t U32BE(std::uint64_t offset) const;
+    std::uint16_t U16LE(std::uint64_t offset) const {
+        const std::uint8_t* b = Bytes(offset, 2).data();
+        return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    }
+    std::uint32_t U32LE(std::uint64_t offset) const {
+        const std::uint8_t* b = Bytes(offset, 4).data();
+        return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+               (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    }
+    std::uint64_t U64LE(std::uint64_t offset) const {
+        Require(offset, 8);
+        return static_cast<std::uint64_t>(U32LE(offset)) |
+               (static_cast<std::uint64_t>(U32LE(offset + 4)) << 32);
+    }
+    std::uint16_t U16BE(std::uint64_t offset) const {
+        const std::uint8_t* b = Bytes(offset, 2).data();
+        return static_cast<std::uint16_t>((b[0] << 8) | b[1]);
+    }
+    std::uint32_t U32BE(std::uint64_t offset) const {
+        const std::uint8_t* b = Bytes(offset, 4).data();
+        return (static_cast<std::uint32_t>(b[0]) << 24) | (static_cast<std::uint32_t>(b[1]) << 16) |
+               (static_cast<std::uint32_t>(b[2]) << 8) | static_cast<std::uint32_t>(b[3]);
+    }
 
-    std::span<const std::uint8_t> Bytes(std::uint64_t offset, std::uint64_t count) const;
-    std::string_view Chars(std::uint64_t offset, std::uint64_t count) const;
+    std::span<const std::uint8_t> Bytes(std::uint64_t offset, std::uint64_t count) const {
+        Require(offset, count);
+        return bytes_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(count));
+    }
+    std::string_view Chars(std::uint64_t offset, std::uint64_t count) const {
+        const auto bytes = Bytes(offset, count);
+        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    }
     // A reader over [offset, offset + count).
     ByteReader Sub(std::uint64_t offset, std::uint64_t count) const {
         return ByteReader(Bytes(offset, count));
     }
 
 private:
+    [[noreturn]] void OutOfBounds(std::uint64_t offset, std::uint64_t count) const;
+
     std::span<const std::uint8_t> bytes_;
 };
 
@@ -90,8 +120,7 @@ public:
     }
 
 private:
-    template <typename T>
-    T Take(std::size_t size, T (ByteReader::*read)(std::uint64_t) const) {
+    template <typename T> T Take(std::size_t size, T (ByteReader::*read)(std::uint64_t) const) {
         const T value = (reader_.*read)(position_);
         position_ += size;
         return value;
