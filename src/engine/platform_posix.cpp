@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -33,7 +35,59 @@ FileStatus FromStat(const struct stat& info) {
     return status;
 }
 
+// Under AddressSanitizer every block goes through its allocator, which guards the ends.
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVARA_IMAGE_FROM_SYSTEM 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KELVARA_IMAGE_FROM_SYSTEM 0
+#endif
+#endif
+#ifndef KELVARA_IMAGE_FROM_SYSTEM
+#define KELVARA_IMAGE_FROM_SYSTEM 1
+#endif
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t MappedSize(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
 } // namespace
+
+void* AllocateImage(std::size_t bytes) {
+    if (!KELVARA_IMAGE_FROM_SYSTEM || bytes < kHugePage) {
+        return ::operator new(bytes);
+    }
+    // Huge pages need an aligned range: map one page more and give back what lies outside it.
+    const std::size_t size = MappedSize(bytes);
+    void* mapped = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start) {
+        ::munmap(mapped, aligned - start);
+    }
+    if (const std::uintptr_t end = aligned + size; end < start + size + kHugePage) {
+        ::munmap(reinterpret_cast<void*>(end), start + size + kHugePage - end);
+    }
+    void* memory = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+    ::madvise(memory, size, MADV_HUGEPAGE); // a hint: without it the pages are ordinary ones
+#endif
+    return memory;
+}
+
+void FreeImage(void* memory, std::size_t bytes) noexcept {
+    if (!KELVARA_IMAGE_FROM_SYSTEM || bytes < kHugePage) {
+        ::operator delete(memory);
+        return;
+    }
+    ::munmap(memory, MappedSize(bytes));
+}
 
 File::File(const std::filesystem::path& path, Mode mode) : path_(path), mode_(mode) {
     int flags = O_CLOEXEC;

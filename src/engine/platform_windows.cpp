@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <thread>
 #include <windows.h>
 
@@ -58,6 +59,15 @@ std::int64_t Ticks(const FILETIME& time) {
 }
 
 } // namespace
+
+// Large pages need a privilege ordinary users lack; images use the ordinary heap here.
+void* AllocateImage(std::size_t bytes) {
+    return ::operator new(bytes);
+}
+
+void FreeImage(void* memory, std::size_t) noexcept {
+    ::operator delete(memory);
+}
 
 File::File(const std::filesystem::path& path, Mode mode) : path_(path), mode_(mode) {
     const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
