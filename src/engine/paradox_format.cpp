@@ -571,17 +571,6 @@ void EncodeField(const FieldInfo& field, const FieldValue& value, std::span<std:
     }
 }
 
-BlobRef ReadBlobRef(const FieldInfo& field, std::span<const std::uint8_t> bytes) {
-    const std::uint8_t* p = bytes.data() + field.offset + field.storedSize - 10;
-    BlobRef ref;
-    const std::uint32_t location = GetU32LE(p);
-    ref.offset = location & 0xFFFFFF00u;
-    ref.index = static_cast<std::uint8_t>(location & 0xFF);
-    ref.length = GetU32LE(p + 4);
-    ref.mod = GetU16LE(p + 8);
-    return ref;
-}
-
 void WriteBlobRef(const FieldInfo& field, const BlobRef& ref, std::span<std::uint8_t> bytes) {
     std::uint8_t* p = bytes.data() + field.offset + field.storedSize - 10;
     PutU32LE(p, ref.offset | ref.index);

@@ -99,7 +99,6 @@ struct BlobRef {
     std::uint16_t mod = 0;
     bool InMb() const { return offset != 0 || index != 0; }
 };
-BlobRef ReadBlobRef(const FieldInfo& field, std::span<const std::uint8_t> bytes);
 void WriteBlobRef(const FieldInfo& field, const BlobRef& ref, std::span<std::uint8_t> bytes);
 
 // Little and big endian helpers for building bytes.
@@ -118,6 +117,18 @@ inline std::uint16_t GetU16LE(const std::uint8_t* p) {
 inline std::uint32_t GetU32LE(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The descriptor at the end of a BLOB field of a record.
+inline BlobRef ReadBlobRef(const FieldInfo& field, std::span<const std::uint8_t> bytes) {
+    const std::uint8_t* p = bytes.data() + field.offset + field.storedSize - 10;
+    BlobRef ref;
+    const std::uint32_t location = GetU32LE(p);
+    ref.offset = location & 0xFFFFFF00u;
+    ref.index = static_cast<std::uint8_t>(location & 0xFF);
+    ref.length = GetU32LE(p + 4);
+    ref.mod = GetU16LE(p + 8);
+    return ref;
 }
 
 } // namespace kelvara::paradox::detail

@@ -79,7 +79,10 @@ struct ParadoxTable::State {
     void Load();
     // The .mb of the snapshot; throws ETableChanged when it changed on disk since the load. The
     // caller of a commit holds the commit lock already (lockHeld).
-    const platform::ByteBuffer& Mb(bool lockHeld = false) const;
+    const platform::ByteBuffer& Mb(bool lockHeld = false) const {
+        return mbLoaded || !mbExists ? mb : LoadMb(lockHeld);
+    }
+    const platform::ByteBuffer& LoadMb(bool lockHeld) const;
     void Index(); // header, chain and record offsets from db
 };
 

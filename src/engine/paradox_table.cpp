@@ -271,10 +271,7 @@ void ParadoxTable::State::Load() {
     ++generation;
 }
 
-const platform::ByteBuffer& ParadoxTable::State::Mb(bool lockHeld) const {
-    if (mbLoaded || !mbExists) {
-        return mb;
-    }
+const platform::ByteBuffer& ParadoxTable::State::LoadMb(bool lockHeld) const {
     lockHeld = lockHeld || commitLockHeld;
     if (!lockHeld && !dbFile->LockCommit(platform::LockKind::Shared, detail::kLockWaitMs)) {
         throw ETableInUse(name + ": the table is in use (another user is saving changes)");
@@ -458,21 +455,11 @@ RecordBuffer ParadoxTable::EditRecord(std::uint32_t index) const {
 RecordView::RecordView(const ParadoxTable& table, std::span<const std::uint8_t> bytes)
     : table_(&table), info_(&table.Info()), bytes_(bytes) {}
 
-const FieldInfo& RecordView::Field(int field) const {
-    if (field < 0 || static_cast<std::size_t>(field) >= info_->fields.size()) {
-        throw EParadoxError(table_->state_->name + ": there is no field " +
-                            std::to_string(field + 1));
-    }
-    return info_->fields[static_cast<std::size_t>(field)];
+void RecordView::NoSuchField(int field) const {
+    throw EParadoxError(table_->state_->name + ": there is no field " + std::to_string(field + 1));
 }
 
-bool RecordView::IsNull(int field) const {
-    const FieldInfo& info = Field(field);
-    if (IsBlobType(info.def.type)) {
-        // The length in the descriptor.
-        const std::uint8_t* length = bytes_.data() + info.offset + info.storedSize - 6;
-        return (length[0] | length[1] | length[2] | length[3]) == 0;
-    }
+bool RecordView::IsNullStored(const FieldInfo& info) const {
     return detail::IsNullField(info, bytes_);
 }
 

@@ -76,7 +76,10 @@ std::string_view FieldTypeName(FieldType type);
 // 'G', 'T', '@', '+', '#', 'Y'.
 char FieldTypeSymbol(FieldType type);
 // Memo, binary, formatted memo, OLE and graphic.
-bool IsBlobType(FieldType type);
+constexpr bool IsBlobType(FieldType type) {
+    return type == FieldType::Memo || type == FieldType::Blob || type == FieldType::FormattedMemo ||
+           type == FieldType::Ole || type == FieldType::Graphic;
+}
 // Types a RecordBuffer can set: alpha, date, short, long, currency, number, logical, memo, binary,
 // formatted memo, OLE, time, timestamp, bytes. Not graphic or BCD; autoincrement is assigned by
 // the table (a new record may carry a given number: RecordBuffer::SetAutoIncrement).
@@ -227,12 +230,30 @@ public:
     std::string_view Text(int field) const;
 
 private:
-    const FieldInfo& Field(int field) const;
+    const FieldInfo& Field(int field) const {
+        if (field < 0 || static_cast<std::size_t>(field) >= info_->fields.size()) [[unlikely]] {
+            NoSuchField(field);
+        }
+        return info_->fields[static_cast<std::size_t>(field)];
+    }
+    [[noreturn]] void NoSuchField(int field) const;
+    bool IsNullStored(const FieldInfo& info) const;
 
     const ParadoxTable* table_;
     const TableInfo* info_;
     std::span<const std::uint8_t> bytes_;
 };
+
+// Inline: walks over many records ask this of every field.
+inline bool RecordView::IsNull(int field) const {
+    const FieldInfo& info = Field(field);
+    if (IsBlobType(info.def.type)) {
+        // The length in the descriptor.
+        const std::uint8_t* length = bytes_.data() + info.offset + info.storedSize - 6;
+        return (length[0] | length[1] | length[2] | length[3]) == 0;
+    }
+    return IsNullStored(info);
+}
 
 // A record being composed for a Transaction: the bytes of a stored record (or all null for a new
 // one) plus the values set on it. Fields that are not set keep their stored bytes exactly,

@@ -89,19 +89,6 @@ char FieldTypeSymbol(FieldType type) {
     return Entry(type).symbol;
 }
 
-bool IsBlobType(FieldType type) {
-    switch (type) {
-    case FieldType::Memo:
-    case FieldType::Blob:
-    case FieldType::FormattedMemo:
-    case FieldType::Ole:
-    case FieldType::Graphic:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool IsWritableType(FieldType type) {
     return type != FieldType::Graphic && type != FieldType::Bcd && type != FieldType::AutoInc;
 }
