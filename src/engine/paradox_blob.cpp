@@ -115,19 +115,25 @@ std::vector<std::uint8_t> NewMbHeaderBlock() {
 std::span<std::uint8_t> PageOverlay::Page(std::uint32_t index) {
     auto found = pages_.find(index);
     if (found == pages_.end()) {
-        found = pages_.emplace(index, Current(index)).first;
+        CopiedPage page;
+        page.original = Original(index);
+        page.current = page.original;
+        found = pages_.emplace(index, std::move(page)).first;
     }
-    return found->second;
+    return found->second.current;
 }
 
 std::vector<std::uint8_t> PageOverlay::Current(std::uint32_t index) const {
     if (const auto found = pages_.find(index); found != pages_.end()) {
-        return found->second;
+        return found->second.current;
     }
     return Original(index);
 }
 
 std::vector<std::uint8_t> PageOverlay::Original(std::uint32_t index) const {
+    if (const auto found = pages_.find(index); found != pages_.end()) {
+        return found->second.original;
+    }
     std::vector<std::uint8_t> page(pageSize_, 0);
     const std::uint64_t at = PageOffset(index);
     if (at < baseSize_) {
@@ -145,12 +151,18 @@ MbSpace MbSpace::Empty() {
 MbSpace MbSpace::Scan(const PageReader& read, std::uint64_t size, const std::string& fileName) {
     MbSpace space;
     constexpr std::uint32_t kBlockHead = kSlotTable + 5 * kSlots;
-    std::vector<std::uint8_t> head(kBlockHead);
+    // The file is read in large pieces: a read per block costs far more than its bytes.
+    constexpr std::uint64_t kPiece = 256 * kMbBlockSize;
+    std::vector<std::uint8_t> piece;
+    std::uint64_t pieceStart = 0;
     const auto headOf = [&](std::uint64_t at) {
-        const std::size_t length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kBlockHead, size - at));
-        read(at, std::span(head.data(), length));
-        return ByteReader(head.data(), length);
+        const std::uint64_t length = std::min<std::uint64_t>(kBlockHead, size - at);
+        if (at < pieceStart || at + length > pieceStart + piece.size()) {
+            pieceStart = at;
+            piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at)));
+            read(at, piece);
+        }
+        return ByteReader(piece.data() + (at - pieceStart), static_cast<std::size_t>(length));
     };
     if (size < 3 || headOf(0).U8(0) != kHeaderBlock) {
         Damaged(fileName, "not a BLOB file (no header block)");
@@ -278,9 +290,10 @@ void MbSpace::AddFreeRun(std::uint32_t start, std::uint32_t count, PageOverlay& 
     SetRunHeader(pages.Page(start), kFreeBlock, count);
 }
 
-BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& pages) {
+BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& pages,
+                       std::uint32_t nearBlock) {
     if (value.size() <= kSharedValueLimit) {
-        return StoreShared(value, mod, pages);
+        return StoreShared(value, mod, pages, nearBlock);
     }
     const std::uint64_t total = kSingleHeader + std::uint64_t{value.size()};
     const std::uint64_t blocks = (total + kMbBlockSize - 1) / kMbBlockSize;
@@ -314,12 +327,19 @@ BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& p
     return ref;
 }
 
-BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages) {
+bool MbSpace::HasRoom(std::uint32_t block, std::uint32_t chunks) const {
+    const auto found = shared_.find(block);
+    return found != shared_.end() && found->second.usedSlots != ~std::uint64_t{0} &&
+           found->second.freeChunks >= chunks;
+}
+
+BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages,
+                             std::uint32_t nearBlock) {
     const auto chunks = static_cast<std::uint32_t>((value.size() + 15) / 16);
     std::uint32_t block = 0;
-    const auto recent = shared_.find(recent_);
-    if (recent != shared_.end() && recent->second.usedSlots != ~std::uint64_t{0} &&
-        recent->second.freeChunks >= chunks) {
+    if (nearBlock != 0 && HasRoom(nearBlock, chunks)) {
+        block = nearBlock;
+    } else if (HasRoom(recent_, chunks)) {
         block = recent_;
     } else if (const auto found = roomy_.lower_bound({static_cast<std::uint16_t>(chunks), 0});
                found != roomy_.end()) {
@@ -386,7 +406,9 @@ BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOver
     shared.usedSlots |= std::uint64_t{1} << slot;
     shared.freeChunks = static_cast<std::uint16_t>(shared.freeChunks - chunks);
     SetShared(block, shared);
-    recent_ = block;
+    if (block != nearBlock) {
+        recent_ = block;
+    }
 
     BlobRef ref;
     ref.offset = block * kMbBlockSize;

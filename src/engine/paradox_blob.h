@@ -47,13 +47,17 @@ public:
     std::uint64_t PageOffset(std::uint32_t index) const {
         return start_ + static_cast<std::uint64_t>(index) * pageSize_;
     }
+    struct CopiedPage {
+        std::vector<std::uint8_t> original; // the file's bytes, zeros beyond its end
+        std::vector<std::uint8_t> current;
+    };
     // A page to change (copied on first use).
     std::span<std::uint8_t> Page(std::uint32_t index);
     // The current bytes of a page (its changed copy or the file's).
     std::vector<std::uint8_t> Current(std::uint32_t index) const;
     // The file's bytes of a page, zeros beyond its end.
     std::vector<std::uint8_t> Original(std::uint32_t index) const;
-    const std::map<std::uint32_t, std::vector<std::uint8_t>>& Changed() const { return pages_; }
+    const std::map<std::uint32_t, CopiedPage>& Changed() const { return pages_; }
     void Drop(std::uint32_t index) { pages_.erase(index); }
 
 private:
@@ -61,7 +65,7 @@ private:
     std::uint64_t baseSize_;
     std::uint64_t start_;
     std::uint32_t pageSize_;
-    std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
+    std::map<std::uint32_t, CopiedPage> pages_;
 };
 
 // Which blocks of a .mb file are free, which shared blocks have room. Built once from the file
@@ -76,8 +80,10 @@ public:
     std::uint32_t BlockCount() const { return blockCount_; }
 
     // Stores a value (longer than 0 bytes) and returns its descriptor (offset, index, length,
-    // mod). Pages it changes go to pages.
-    BlobRef Store(std::string_view value, std::uint16_t mod, PageOverlay& pages);
+    // mod). Pages it changes go to pages. A value that replaces another is best put in the block
+    // the old one was freed from (nearBlock, 0 for none): the commit changes that page anyway.
+    BlobRef Store(std::string_view value, std::uint16_t mod, PageOverlay& pages,
+                  std::uint32_t nearBlock = 0);
     // Gives back the space of a value stored in the file.
     void Free(const BlobRef& ref, PageOverlay& pages, const std::string& fileName);
     // Gives the free blocks at the end of the file back; bumps the header's change count.
@@ -90,7 +96,9 @@ private:
     };
     std::uint32_t TakeBlocks(std::uint32_t count, PageOverlay& pages);
     void AddFreeRun(std::uint32_t start, std::uint32_t count, PageOverlay& pages);
-    BlobRef StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages);
+    BlobRef StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages,
+                        std::uint32_t nearBlock);
+    bool HasRoom(std::uint32_t block, std::uint32_t chunks) const;
     void SetShared(std::uint32_t block, const Shared& shared);
     void DropShared(std::uint32_t block);
 

@@ -34,11 +34,43 @@ struct WorkBlock {
     std::uint16_t originalCount = 0;
     bool original = true;
     std::optional<std::vector<std::uint8_t>> records; // count * recordSize bytes once changed
+    // Records rewritten in place (position in the block, new bytes) while the block itself is
+    // not copied: most commits only edit records, and copying their blocks would cost more than
+    // the writes.
+    std::vector<std::pair<std::uint32_t, const std::vector<std::uint8_t>*>> inPlace;
 
     std::uint32_t Count(std::size_t recordSize) const {
         return records ? static_cast<std::uint32_t>(records->size() / recordSize) : originalCount;
     }
 };
+
+// How many leading (trailing) bytes of a and b agree, of length. Whole chunks are compared
+// with memcmp first: commits compare megabytes of mostly equal blocks.
+constexpr std::size_t kCompareChunk = 64;
+
+std::size_t SameFromStart(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) {
+    std::size_t same = 0;
+    while (length - same >= kCompareChunk && std::memcmp(a + same, b + same, kCompareChunk) == 0) {
+        same += kCompareChunk;
+    }
+    while (same < length && a[same] == b[same]) {
+        ++same;
+    }
+    return same;
+}
+
+std::size_t SameFromEnd(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) {
+    std::size_t same = 0;
+    while (length - same >= kCompareChunk &&
+           std::memcmp(a + length - same - kCompareChunk, b + length - same - kCompareChunk,
+                       kCompareChunk) == 0) {
+        same += kCompareChunk;
+    }
+    while (same < length && a[length - same - 1] == b[length - same - 1]) {
+        ++same;
+    }
+    return same;
+}
 
 // The smallest write that turns old into fresh at offset (fresh may reach past the old end).
 void AddDiff(std::vector<FileWrite>& writes, std::uint64_t offset,
@@ -46,18 +78,13 @@ void AddDiff(std::vector<FileWrite>& writes, std::uint64_t offset,
              std::uint64_t oldFileSize) {
     const std::size_t comparable = static_cast<std::size_t>(
         offset >= oldFileSize ? 0 : std::min<std::uint64_t>(oldFileSize - offset, fresh.size()));
-    std::size_t first = 0;
-    while (first < comparable && old[first] == fresh[first]) {
-        ++first;
-    }
+    std::size_t first = SameFromStart(old.data(), fresh.data(), comparable);
     if (first == fresh.size()) {
         return;
     }
     std::size_t end = fresh.size();
     if (end <= comparable) {
-        while (end > first && old[end - 1] == fresh[end - 1]) {
-            --end;
-        }
+        end -= SameFromEnd(old.data() + first, fresh.data() + first, end - first);
     }
     FileWrite write;
     write.offset = offset + first;
@@ -221,9 +248,11 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
                 continue;
             }
             std::optional<std::string> value = buffer.blobs_[f];
+            const BlobRef old = detail::ReadBlobRef(field, bytes);
+            const std::uint32_t oldBlock =
+                buffer.origin_ == target && old.InMb() ? old.offset / detail::kMbBlockSize : 0;
             if (!value) {
-                const BlobRef ref = detail::ReadBlobRef(field, bytes);
-                if (ref.length == 0 || !ref.InMb() || buffer.origin_ == target) {
+                if (old.length == 0 || !old.InMb() || buffer.origin_ == target) {
                     continue;
                 }
                 value = ReadBlob(RecordView(*this, bytes), static_cast<int>(f));
@@ -234,7 +263,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             std::memcpy(at, value->data(), std::min(leader, value->size()));
             BlobRef ref;
             if (value->size() > leader) {
-                ref = mbSpace().Store(*value, mod, mbPages);
+                ref = mbSpace().Store(*value, mod, mbPages, oldBlock);
             } else {
                 ref.length = static_cast<std::uint32_t>(value->size());
             }
@@ -294,7 +323,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     {
         std::uint32_t first = 0;
         for (const ChainBlock& block : s.chain) {
-            work.push_back(WorkBlock{block.block, first, block.count, true, std::nullopt});
+            work.push_back(WorkBlock{block.block, first, block.count, true, std::nullopt, {}});
             first += block.count;
         }
     }
@@ -305,6 +334,11 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
                 const std::uint8_t* start = s.db.data() + s.recordOffsets[block.firstIndex];
                 block.records->assign(start, start + block.originalCount * rs);
             }
+            for (const auto& [position, bytes] : block.inPlace) {
+                std::copy(bytes->begin(), bytes->end(),
+                          block.records->begin() + static_cast<std::ptrdiff_t>(position * rs));
+            }
+            block.inPlace.clear();
         }
         return *block.records;
     };
@@ -324,9 +358,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             continue;
         }
         WorkBlock& block = work[blockOf(index)];
-        std::copy(bytes.begin(), bytes.end(),
-                  materialize(block).begin() +
-                      static_cast<std::ptrdiff_t>((index - block.firstIndex) * rs));
+        block.inPlace.emplace_back(index - block.firstIndex, &bytes);
     }
     for (auto index = removals.rbegin(); index != removals.rend(); ++index) {
         WorkBlock& block = work[blockOf(*index)];
@@ -517,7 +549,16 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
                                GetU16LE(s.db.data() + at) == next &&
                                GetU16LE(s.db.data() + at + 2) == previous;
         if (!linksSame) {
+            if (!block.inPlace.empty()) {
+                materialize(work[i]);
+            }
             writeBlock(block.block, next, previous, &block);
+            continue;
+        }
+        for (const auto& [position, bytes] : block.inPlace) {
+            const std::uint64_t record =
+                at + detail::kBlockHeaderSize + position * std::uint64_t{rs};
+            AddDiff(dbWrites, record, Slice(s.db, record, rs), *bytes, oldDbSize);
         }
     }
     for (auto it = freeBlocks.begin(); it != freeBlocks.end(); ++it) {
@@ -559,8 +600,8 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         mbChange.newSize = newMbSize;
         for (const auto& [index, page] : mbPages.Changed()) {
             if (index < space->BlockCount()) {
-                const std::vector<std::uint8_t> old = mbPages.Original(index);
-                AddDiff(mbChange.writes, mbPages.PageOffset(index), old, page, oldMbSize);
+                AddDiff(mbChange.writes, mbPages.PageOffset(index), page.original, page.current,
+                        oldMbSize);
             }
         }
         fileChanges.push_back(std::move(mbChange));

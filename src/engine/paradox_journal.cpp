@@ -49,6 +49,14 @@ struct Restore {
 
 std::vector<std::uint8_t> Encode(const std::vector<Restore>& restores) {
     Builder out;
+    std::size_t size = sizeof kMagic + 12;
+    for (const Restore& restore : restores) {
+        size += 21 + restore.path.filename().string().size();
+        for (const FileWrite& original : restore.originals) {
+            size += 12 + original.bytes.size();
+        }
+    }
+    out.bytes.reserve(size);
     out.Bytes({reinterpret_cast<const std::uint8_t*>(kMagic), sizeof kMagic});
     out.U32(static_cast<std::uint32_t>(restores.size()));
     for (const Restore& restore : restores) {

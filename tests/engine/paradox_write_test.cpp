@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -453,6 +454,133 @@ TEST(ParadoxWrite, KeyOrderAndPrimaryIndexHoldAfterEveryChange) {
         EXPECT_FALSE(table->FindByKey({FieldValue::FromInteger(5000000)}).has_value());
     }
     EXPECT_GE(test::ReadBytes(folder / "keyed.px").at(0x20), 2) << "expected a two-level index";
+}
+
+// Edits of records whose block the batch otherwise leaves alone are written record by record;
+// the same batch may reshape that block or its neighbours. Keys 0, 10, ..., 990; 20 records a
+// block, so block b holds keys 200 b to 200 b + 190.
+TEST(ParadoxWrite, EditsBesideDeletionsInsertionsAndRemovedBlocksAllLand) {
+    struct Case {
+        const char* name;
+        std::vector<std::int64_t> edits, deletions, insertions;
+    };
+    std::vector<std::int64_t> wholeBlock;
+    for (std::int64_t key = 400; key < 600; key += 10) {
+        wholeBlock.push_back(key);
+    }
+    const std::vector<Case> cases = {
+        {"edits only", {30, 250, 470, 990}, {}, {}},
+        {"edits and deletions in one block", {210, 230, 380}, {220, 300}, {}},
+        {"edits in a block that splits", {410, 450, 590}, {}, {401, 403, 405, 407, 409, 411, 413}},
+        {"edits around a removed block", {390, 600, 610, 0}, wholeBlock, {}},
+        {"edit of the last record with appends", {990}, {}, {991, 995, 2000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        const auto path = folder / "mixed.db";
+        TableSchema schema;
+        schema.fields = {{"Key", FieldType::Long, 0}, {"Name", FieldType::Alpha, 200}};
+        IndexDef primary;
+        primary.primary = true;
+        primary.fields = {"Key"};
+        schema.indexes = {primary};
+        ParadoxTable::Create(path, schema);
+        std::map<std::int64_t, std::string> expected;
+        auto table = OpenWritable(path);
+        {
+            Transaction batch(*table);
+            for (std::int64_t key = 0; key < 1000; key += 10) {
+                RecordBuffer record = table->NewRecord();
+                record.Set(0, FieldValue::FromInteger(key));
+                record.Set(1, FieldValue::FromBytes("name " + std::to_string(key)));
+                batch.Append(std::move(record));
+                expected[key] = "name " + std::to_string(key);
+            }
+            batch.Commit();
+        }
+        ASSERT_EQ(table->Info().blockSize, 4096u);
+        const auto indexOf = [&](std::int64_t key) {
+            return *table->FindByKey({FieldValue::FromInteger(key)});
+        };
+        Transaction batch(*table);
+        for (const std::int64_t key : c.edits) {
+            RecordBuffer record = table->EditRecord(indexOf(key));
+            record.Set(1, FieldValue::FromBytes("edited " + std::to_string(key)));
+            batch.Update(indexOf(key), std::move(record));
+            expected[key] = "edited " + std::to_string(key);
+        }
+        for (const std::int64_t key : c.deletions) {
+            batch.Delete(indexOf(key));
+            expected.erase(key);
+        }
+        for (const std::int64_t key : c.insertions) {
+            RecordBuffer record = table->NewRecord();
+            record.Set(0, FieldValue::FromInteger(key));
+            record.Set(1, FieldValue::FromBytes("new " + std::to_string(key)));
+            batch.Append(std::move(record));
+            expected[key] = "new " + std::to_string(key);
+        }
+        batch.Commit();
+
+        const auto stored = [](const ParadoxTable& t) {
+            std::map<std::int64_t, std::string> values;
+            for (std::uint32_t i = 0; i < t.RecordCount(); ++i) {
+                values[t.Read(i, 0).Integer()] = t.Read(i, 1).Bytes();
+            }
+            return values;
+        };
+        EXPECT_EQ(stored(*table), expected);
+        table.reset();
+        EXPECT_EQ(stored(*ParadoxTable::Open(path, {false, true})), expected);
+        const auto faults = test::CheckIndexFiles(path, folder / "mixed.px", 4);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+}
+
+// A translator's edit makes a text a little longer: it goes back into the block it came from when
+// that block has room, so the commit changes that page and the header page only, even when
+// another block would fit the value more tightly.
+TEST(ParadoxBlob, AnEditedValueStaysInItsBlockWhenThereIsRoom) {
+    ScratchFolder folder;
+    const auto path = folder / "near.db";
+    ParadoxTable::Create(path, test::LanguageSchema(1));
+    const auto setText = [&](std::uint32_t index, const std::string& text) {
+        auto table = OpenWritable(path); // a new handle knows nothing of earlier commits' blocks
+        Transaction batch(*table);
+        RecordBuffer record = table->EditRecord(index);
+        record.Set(4, FieldValue::FromBytes(text));
+        batch.Update(index, std::move(record));
+        batch.Commit();
+    };
+    {
+        // 7 chunks of 16 bytes each: 33 values fill a block (4 chunks left); two blocks.
+        auto table = OpenWritable(path);
+        AppendLanguageRows(*table, 66, 100);
+    }
+    {
+        auto table = OpenWritable(path);
+        Transaction batch(*table);
+        batch.Delete(0); // the first block now has 11 chunks free
+        batch.Commit();
+    }
+    const auto mbPath = folder / "near.mb";
+    const auto before = ReadBytes(mbPath);
+    // 8 chunks, for record 40 of the second block: once its old value is freed, both blocks have
+    // 11 chunks free.
+    const std::string longer = Text(120, 2);
+    setText(39, longer);
+    const auto after = ReadBytes(mbPath);
+    ASSERT_EQ(after.size(), before.size());
+    std::vector<std::size_t> changed;
+    for (std::size_t page = 0; page < before.size() / 4096; ++page) {
+        if (!std::equal(before.begin() + page * 4096, before.begin() + (page + 1) * 4096,
+                        after.begin() + page * 4096)) {
+            changed.push_back(page);
+        }
+    }
+    EXPECT_EQ(changed, (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(ParadoxTable::Open(path, {false, true})->Read(39, 4).Bytes(), longer);
 }
 
 TEST(ParadoxWrite, DuplicateKeyIsRefusedAndNothingChanges) {
