@@ -59,6 +59,17 @@ inline std::filesystem::path CorpusDir() {
 }
 
 // The schema of a language table, cut to a few languages.
+// A schema of the given fields with a primary key on the first one.
+inline TableSchema KeyedSchema(std::vector<FieldDef> fields) {
+    TableSchema schema;
+    schema.fields = std::move(fields);
+    IndexDef primary;
+    primary.primary = true;
+    primary.fields = {schema.fields.front().name};
+    schema.indexes = {primary};
+    return schema;
+}
+
 inline TableSchema LanguageSchema(int languages = 3) {
     TableSchema schema;
     schema.fields = {{"Index_No", FieldType::AutoInc, 0},

@@ -384,13 +384,9 @@ TEST(ParadoxWrite, AutoIncrementRisesAndIsNeverReused) {
 TEST(ParadoxWrite, KeyOrderAndPrimaryIndexHoldAfterEveryChange) {
     ScratchFolder folder;
     const auto path = folder / "keyed.db";
-    TableSchema schema;
-    schema.fields = {
-        {"Key", FieldType::Long, 0}, {"Name", FieldType::Alpha, 100}, {"Note", FieldType::Memo, 8}};
-    IndexDef primary;
-    primary.primary = true;
-    primary.fields = {"Key"};
-    schema.indexes = {primary};
+    const TableSchema schema = test::KeyedSchema({{"Key", FieldType::Long, 0},
+                                                  {"Name", FieldType::Alpha, 100},
+                                                  {"Note", FieldType::Memo, 8}});
     ParadoxTable::Create(path, schema);
     auto table = OpenWritable(path);
     std::minstd_rand random(7);
@@ -479,12 +475,8 @@ TEST(ParadoxWrite, EditsBesideDeletionsInsertionsAndRemovedBlocksAllLand) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder;
         const auto path = folder / "mixed.db";
-        TableSchema schema;
-        schema.fields = {{"Key", FieldType::Long, 0}, {"Name", FieldType::Alpha, 200}};
-        IndexDef primary;
-        primary.primary = true;
-        primary.fields = {"Key"};
-        schema.indexes = {primary};
+        const TableSchema schema =
+            test::KeyedSchema({{"Key", FieldType::Long, 0}, {"Name", FieldType::Alpha, 200}});
         ParadoxTable::Create(path, schema);
         std::map<std::int64_t, std::string> expected;
         auto table = OpenWritable(path);
@@ -586,12 +578,8 @@ TEST(ParadoxBlob, AnEditedValueStaysInItsBlockWhenThereIsRoom) {
 TEST(ParadoxWrite, DuplicateKeyIsRefusedAndNothingChanges) {
     ScratchFolder folder;
     const auto path = folder / "dup.db";
-    TableSchema schema;
-    schema.fields = {{"Code", FieldType::Alpha, 8}, {"Text", FieldType::Memo, 1}};
-    IndexDef primary;
-    primary.primary = true;
-    primary.fields = {"Code"};
-    schema.indexes = {primary};
+    const TableSchema schema =
+        test::KeyedSchema({{"Code", FieldType::Alpha, 8}, {"Text", FieldType::Memo, 1}});
     ParadoxTable::Create(path, schema);
     auto table = OpenWritable(path);
     {
