@@ -2,6 +2,7 @@
 #include "engine/paradox_blob.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace kelvara::paradox::detail {
@@ -10,7 +11,6 @@ namespace {
 constexpr std::uint8_t kHeaderBlock = 0;
 constexpr std::uint8_t kSingleBlock = 2;
 constexpr std::uint8_t kSharedBlock = 3;
-constexpr std::uint8_t kFreeBlock = 4;
 constexpr std::uint32_t kSingleHeader = 9;
 constexpr std::uint32_t kSlotTable = 12;
 constexpr std::uint32_t kSlots = 64;
@@ -38,11 +38,6 @@ std::vector<Slot> UsedSlots(std::span<const std::uint8_t> block) {
         }
     }
     return slots;
-}
-
-void SetRunHeader(std::span<std::uint8_t> page, std::uint8_t type, std::uint32_t count) {
-    page[0] = type;
-    PutU16LE(page.data() + 1, static_cast<std::uint16_t>(count));
 }
 
 } // namespace
@@ -144,86 +139,115 @@ std::vector<std::uint8_t> PageOverlay::Original(std::uint32_t index) const {
     return page;
 }
 
+MbReferences::MbReferences(std::uint64_t mbSize)
+    : shared_(static_cast<std::size_t>(
+          std::min<std::uint64_t>((mbSize + kMbBlockSize - 1) / kMbBlockSize, 0x1000000))),
+      startsOwn_(shared_.size(), 0) {}
+
+bool MbReferences::Add(const BlobRef& ref) {
+    const std::uint32_t block = ref.offset / kMbBlockSize;
+    if (ref.offset % kMbBlockSize != 0 || block == 0 || block >= shared_.size()) {
+        return false;
+    }
+    SharedUse& use = shared_[block];
+    if (ref.index == 0xFF) {
+        if (startsOwn_[block] != 0 || use.slots != 0) {
+            return false;
+        }
+        startsOwn_[block] = 1;
+        own_.emplace_back(block, ref.length);
+        return true;
+    }
+    const std::uint64_t bit = std::uint64_t{1} << (ref.index % kSlots);
+    if (ref.index >= kSlots || startsOwn_[block] != 0 || (use.slots & bit) != 0) {
+        return false;
+    }
+    use.slots |= bit;
+    use.chunks += (ref.length + 15) / 16;
+    return true;
+}
+
 MbSpace MbSpace::Empty() {
     return MbSpace{};
 }
 
-MbSpace MbSpace::Scan(const PageReader& read, std::uint64_t size, const std::string& fileName) {
-    MbSpace space;
-    constexpr std::uint32_t kBlockHead = kSlotTable + 5 * kSlots;
-    // The file is read in large pieces: a read per block costs far more than its bytes.
-    constexpr std::uint64_t kPiece = 256 * kMbBlockSize;
-    std::vector<std::uint8_t> piece;
-    std::uint64_t pieceStart = 0;
-    const auto headOf = [&](std::uint64_t at) {
-        const std::uint64_t length = std::min<std::uint64_t>(kBlockHead, size - at);
-        if (at < pieceStart || at + length > pieceStart + piece.size()) {
-            pieceStart = at;
-            piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at)));
-            read(at, piece);
-        }
-        return ByteReader(piece.data() + (at - pieceStart), static_cast<std::size_t>(length));
-    };
-    if (size < 3 || headOf(0).U8(0) != kHeaderBlock) {
-        Damaged(fileName, "not a BLOB file (no header block)");
-    }
+MbSpace MbSpace::Build(const MbReferences& inUse, const PageReader& read, std::uint64_t size,
+                       const std::string& fileName) {
     const std::uint64_t blocks = (size + kMbBlockSize - 1) / kMbBlockSize;
     if (blocks > 0xFFFFFFu) {
         Damaged(fileName, "the BLOB file is too large");
     }
-    std::uint32_t block = 0;
-    while (block < blocks) {
+    std::uint8_t head[kSingleHeader] = {};
+    const auto readHead = [&](std::uint32_t block) {
         const std::uint64_t at = std::uint64_t{block} * kMbBlockSize;
-        const ByteReader mb = headOf(at);
-        if (!mb.Has(0, 3)) {
+        if (size - at < kSingleHeader) {
             Damaged(fileName, "block at " + std::to_string(at) + " is cut short");
         }
-        const std::uint8_t type = mb.U8(0);
-        const std::uint32_t count = mb.U16LE(1);
-        if (count == 0 || (type == kSharedBlock && count != 1) ||
-            (block == 0) != (type == kHeaderBlock)) {
-            Damaged(fileName, "block at " + std::to_string(at) + " has an impossible header");
-        }
-        switch (type) {
-        case kHeaderBlock:
-        case kSingleBlock:
-            break;
-        case kFreeBlock:
-            space.freeRuns_[block] = count;
-            break;
-        case kSharedBlock: {
-            if (size - at < kMbBlockSize) {
-                Damaged(fileName, "shared block at " + std::to_string(at) + " is cut short");
-            }
-            Shared shared;
-            std::uint32_t used = 0;
-            for (std::uint32_t i = 0; i < kSlots; ++i) {
-                const std::uint32_t chunk = mb.U8(kSlotTable + 5 * i);
-                const std::uint32_t chunks = mb.U8(kSlotTable + 5 * i + 1);
-                if (chunk == 0) {
-                    continue;
-                }
-                if (chunk < kFirstDataChunk || chunk + chunks > kChunksPerBlock) {
-                    Damaged(fileName, "shared block at " + std::to_string(at) +
-                                          " has a damaged slot " + std::to_string(i));
-                }
-                shared.usedSlots |= std::uint64_t{1} << i;
-                used += chunks;
-            }
-            if (used > kSharedChunks) {
-                Damaged(fileName, "shared block at " + std::to_string(at) + " is overfull");
-            }
-            shared.freeChunks = static_cast<std::uint16_t>(kSharedChunks - used);
-            space.SetShared(block, shared);
-            break;
-        }
-        default:
-            Damaged(fileName, "block at " + std::to_string(at) + " has the unknown type " +
-                                  std::to_string(type));
-        }
-        block += count;
+        read(at, head);
+    };
+    if (size < kSingleHeader || inUse.BlockCount() != blocks) {
+        Damaged(fileName, "not a BLOB file (no header block)");
     }
-    space.blockCount_ = block;
+    readHead(0);
+    if (head[0] != kHeaderBlock) {
+        Damaged(fileName, "not a BLOB file (no header block)");
+    }
+
+    MbSpace space;
+    space.fileName_ = fileName;
+    space.blockCount_ = static_cast<std::uint32_t>(blocks);
+    std::vector<std::uint8_t> taken(static_cast<std::size_t>(blocks), 0);
+    taken[0] = 1;
+    const auto& shared = inUse.Shared();
+    for (const auto& [block, length] : inUse.Own()) {
+        readHead(block);
+        const std::uint32_t count = GetU16LE(head + 1);
+        const std::string at = std::to_string(std::uint64_t{block} * kMbBlockSize);
+        if (head[0] != kSingleBlock) {
+            Damaged(fileName,
+                    "a record points to the block at " + at + ", which holds no BLOB of its own");
+        }
+        if (count == 0 || block + std::uint64_t{count} > blocks ||
+            kSingleHeader + std::uint64_t{length} > std::uint64_t{count} * kMbBlockSize) {
+            Damaged(fileName, "block at " + at + " has an impossible header");
+        }
+        for (std::uint32_t b = block; b < block + count; ++b) {
+            if (taken[b] != 0 || shared[b].slots != 0) {
+                Damaged(fileName, "the BLOB at " + at + " overlaps another one");
+            }
+            taken[b] = 1;
+        }
+        space.ownRuns_[block] = count;
+    }
+    std::uint32_t runStart = 0, runLength = 0;
+    for (std::uint32_t block = 1; block < blocks; ++block) {
+        if (shared[block].slots != 0) {
+            if (shared[block].chunks > kSharedChunks) {
+                Damaged(fileName, "shared block at " +
+                                      std::to_string(std::uint64_t{block} * kMbBlockSize) +
+                                      " is overfull");
+            }
+            space.SetShared(
+                block, Shared{shared[block].slots,
+                              static_cast<std::uint16_t>(kSharedChunks - shared[block].chunks)});
+        }
+        const bool free = taken[block] == 0 && shared[block].slots == 0;
+        if (free && runLength > 0 && runStart + runLength == block && runLength < kMaxRun) {
+            ++runLength;
+            continue;
+        }
+        if (runLength > 0) {
+            space.freeRuns_[runStart] = runLength;
+            runLength = 0;
+        }
+        if (free) {
+            runStart = block;
+            runLength = 1;
+        }
+    }
+    if (runLength > 0) {
+        space.freeRuns_[runStart] = runLength;
+    }
     return space;
 }
 
@@ -244,7 +268,7 @@ void MbSpace::DropShared(std::uint32_t block) {
     }
 }
 
-std::uint32_t MbSpace::TakeBlocks(std::uint32_t count, PageOverlay& pages) {
+std::uint32_t MbSpace::TakeBlocks(std::uint32_t count) {
     for (auto run = freeRuns_.begin(); run != freeRuns_.end(); ++run) {
         if (run->second < count) {
             continue;
@@ -254,7 +278,6 @@ std::uint32_t MbSpace::TakeBlocks(std::uint32_t count, PageOverlay& pages) {
         freeRuns_.erase(run);
         if (rest > 0) {
             freeRuns_[start + count] = rest;
-            SetRunHeader(pages.Page(start + count), kFreeBlock, rest);
         }
         return start;
     }
@@ -271,7 +294,7 @@ std::uint32_t MbSpace::TakeBlocks(std::uint32_t count, PageOverlay& pages) {
     return start;
 }
 
-void MbSpace::AddFreeRun(std::uint32_t start, std::uint32_t count, PageOverlay& pages) {
+void MbSpace::AddFreeRun(std::uint32_t start, std::uint32_t count) {
     auto next = freeRuns_.lower_bound(start);
     if (next != freeRuns_.end() && start + count == next->first &&
         count + next->second <= kMaxRun) {
@@ -287,13 +310,11 @@ void MbSpace::AddFreeRun(std::uint32_t start, std::uint32_t count, PageOverlay& 
         }
     }
     freeRuns_[start] = count;
-    SetRunHeader(pages.Page(start), kFreeBlock, count);
 }
 
-BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& pages,
-                       std::uint32_t nearBlock) {
+BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& pages) {
     if (value.size() <= kSharedValueLimit) {
-        return StoreShared(value, mod, pages, nearBlock);
+        return StoreShared(value, mod, pages);
     }
     const std::uint64_t total = kSingleHeader + std::uint64_t{value.size()};
     const std::uint64_t blocks = (total + kMbBlockSize - 1) / kMbBlockSize;
@@ -301,7 +322,7 @@ BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& p
         throw EParadoxError("a BLOB value of " + std::to_string(value.size()) +
                             " bytes is larger than a BLOB file can hold");
     }
-    const std::uint32_t start = TakeBlocks(static_cast<std::uint32_t>(blocks), pages);
+    const std::uint32_t start = TakeBlocks(static_cast<std::uint32_t>(blocks));
     std::uint64_t written = 0;
     for (std::uint32_t i = 0; i < blocks; ++i) {
         const std::span<std::uint8_t> page = pages.Page(start + i);
@@ -319,6 +340,7 @@ BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& p
         std::memset(page.data() + at + length, 0, kMbBlockSize - at - length);
         written += length;
     }
+    ownRuns_[start] = static_cast<std::uint32_t>(blocks);
     BlobRef ref;
     ref.offset = start * kMbBlockSize;
     ref.index = 0xFF;
@@ -333,27 +355,66 @@ bool MbSpace::HasRoom(std::uint32_t block, std::uint32_t chunks) const {
            found->second.freeChunks >= chunks;
 }
 
-BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages,
-                             std::uint32_t nearBlock) {
+std::uint32_t MbSpace::SharedBlockFor(std::uint32_t chunks, PageOverlay& pages) {
+    for (const std::uint32_t block : recent_) {
+        if (HasRoom(block, chunks)) {
+            return block;
+        }
+    }
+    // Only a block at least half free takes new values: many values then share its one page,
+    // where a block with a small hole would take one value per page written.
+    if (!roomy_.empty()) {
+        const auto& [free, block] = *roomy_.rbegin();
+        if (free >= std::max(chunks, kSharedChunks / 2)) {
+            return block;
+        }
+    }
+    const std::uint32_t block = TakeBlocks(1);
+    const std::span<std::uint8_t> page = pages.Page(block);
+    std::fill(page.begin(), page.end(), std::uint8_t{0});
+    page[0] = kSharedBlock;
+    page[1] = 1;
+    SetShared(block, Shared{0, static_cast<std::uint16_t>(kSharedChunks)});
+    return block;
+}
+
+BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages) {
     const auto chunks = static_cast<std::uint32_t>((value.size() + 15) / 16);
     std::uint32_t block = 0;
-    if (nearBlock != 0 && HasRoom(nearBlock, chunks)) {
-        block = nearBlock;
-    } else if (HasRoom(recent_, chunks)) {
-        block = recent_;
-    } else if (const auto found = roomy_.lower_bound({static_cast<std::uint16_t>(chunks), 0});
-               found != roomy_.end()) {
-        block = found->second;
-    } else {
-        block = TakeBlocks(1, pages);
-        const std::span<std::uint8_t> page = pages.Page(block);
-        std::fill(page.begin(), page.end(), std::uint8_t{0});
-        page[0] = kSharedBlock;
-        page[1] = 1;
-        SetShared(block, Shared{0, static_cast<std::uint16_t>(kSharedChunks)});
+    std::span<std::uint8_t> page;
+    Shared shared;
+    for (;;) {
+        block = SharedBlockFor(chunks, pages);
+        page = pages.Page(block);
+        shared = shared_.at(block);
+        if (page[0] != kSharedBlock) {
+            Damaged(fileName_, "a record points to a slot of the block at " +
+                                   std::to_string(std::uint64_t{block} * kMbBlockSize) +
+                                   ", which is not a shared block");
+        }
+        // Slots freed earlier are still in the page; now that it is written anyway they go.
+        std::uint32_t used = 0;
+        for (std::uint32_t i = 0; i < kSlots; ++i) {
+            std::uint8_t* entry = page.data() + kSlotTable + 5 * i;
+            if ((shared.usedSlots >> i & 1) == 0) {
+                std::memset(entry, 0, 5);
+            } else if (entry[0] < kFirstDataChunk || entry[1] == 0 ||
+                       entry[0] + entry[1] > kChunksPerBlock) {
+                Damaged(fileName_, "shared block at " +
+                                       std::to_string(std::uint64_t{block} * kMbBlockSize) +
+                                       " has a damaged slot " + std::to_string(i));
+            } else {
+                used += entry[1];
+            }
+        }
+        shared.freeChunks =
+            static_cast<std::uint16_t>(used < kSharedChunks ? kSharedChunks - used : 0);
+        if (shared.freeChunks >= chunks) {
+            break;
+        }
+        // The block's values take more room than their lengths told: count it as it is.
+        SetShared(block, shared);
     }
-    const std::span<std::uint8_t> page = pages.Page(block);
-    Shared shared = shared_.at(block);
 
     // A gap big enough, after moving the values together when the free chunks are scattered.
     auto findGap = [&]() -> std::uint32_t {
@@ -406,8 +467,9 @@ BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOver
     shared.usedSlots |= std::uint64_t{1} << slot;
     shared.freeChunks = static_cast<std::uint16_t>(shared.freeChunks - chunks);
     SetShared(block, shared);
-    if (block != nearBlock) {
-        recent_ = block;
+    if (recent_[0] != block) {
+        std::copy_backward(recent_.begin(), recent_.end() - 1, recent_.end());
+        recent_[0] = block;
     }
 
     BlobRef ref;
@@ -418,20 +480,21 @@ BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOver
     return ref;
 }
 
-void MbSpace::Free(const BlobRef& ref, PageOverlay& pages, const std::string& fileName) {
+void MbSpace::Free(const BlobRef& ref) {
+    const std::string& fileName = fileName_;
     const std::uint32_t block = ref.offset / kMbBlockSize;
     if (ref.offset % kMbBlockSize != 0 || block == 0 || block >= blockCount_) {
         Damaged(fileName,
                 "cannot free a BLOB outside the file (offset " + std::to_string(ref.offset) + ")");
     }
-    const std::span<std::uint8_t> page = pages.Page(block);
     if (ref.index == 0xFF) {
-        if (page[0] != kSingleBlock) {
+        const auto found = ownRuns_.find(block);
+        if (found == ownRuns_.end()) {
             Damaged(fileName, "cannot free a BLOB: block at " + std::to_string(ref.offset) +
                                   " is not a BLOB block");
         }
-        const std::uint32_t count = GetU16LE(page.data() + 1);
-        AddFreeRun(block, count, pages);
+        AddFreeRun(block, found->second);
+        ownRuns_.erase(found);
         return;
     }
     const auto found = shared_.find(block);
@@ -441,16 +504,13 @@ void MbSpace::Free(const BlobRef& ref, PageOverlay& pages, const std::string& fi
                               " of block at " + std::to_string(ref.offset) + " is not in use");
     }
     Shared shared = found->second;
-    // Only the slot is cleared: the chunks are free once no slot covers them.
-    std::uint8_t* entry = page.data() + kSlotTable + 5 * ref.index;
-    const std::uint32_t chunks = entry[1];
-    std::memset(entry, 0, 5);
     shared.usedSlots &= ~(std::uint64_t{1} << ref.index);
-    shared.freeChunks = static_cast<std::uint16_t>(shared.freeChunks + chunks);
+    shared.freeChunks = static_cast<std::uint16_t>(
+        std::min<std::uint32_t>(shared.freeChunks + (ref.length + 15) / 16, kSharedChunks));
     if (shared.usedSlots == 0) {
         DropShared(block);
-        std::fill(page.begin(), page.end(), std::uint8_t{0});
-        AddFreeRun(block, 1, pages);
+        AddFreeRun(block, 1);
+        std::replace(recent_.begin(), recent_.end(), block, std::uint32_t{0});
     } else {
         SetShared(block, shared);
     }

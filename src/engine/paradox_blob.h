@@ -6,6 +6,7 @@
 #include "engine/paradox_format.h"
 #include "text/byte_reader.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -68,24 +69,55 @@ private:
     std::map<std::uint32_t, CopiedPage> pages_;
 };
 
-// Which blocks of a .mb file are free, which shared blocks have room. Built once from the file
-// and carried along by each commit.
+// The values the records of a table point to in its .mb: which slots of which shared blocks (and
+// how many 16-byte chunks their lengths need), which blocks start a value of their own. Space
+// nothing points to is free, whatever the file's block headers still say.
+class MbReferences {
+public:
+    explicit MbReferences(std::uint64_t mbSize);
+    // Adds a value stored in the file (ref.InMb()). False when it lies outside the file or another
+    // value already points there.
+    bool Add(const BlobRef& ref);
+
+    struct SharedUse {
+        std::uint64_t slots = 0; // a bit per slot
+        std::uint32_t chunks = 0;
+    };
+    const std::vector<SharedUse>& Shared() const { return shared_; } // by block
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& Own() const { return own_; }
+    std::size_t BlockCount() const { return shared_.size(); }
+
+private:
+    std::vector<SharedUse> shared_;
+    std::vector<std::uint8_t> startsOwn_;                      // by block
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> own_; // (start block, value length)
+};
+
+// Which blocks of a .mb file are free, which shared blocks have room. Built once from the values
+// its table's records point to, and carried along by each commit.
+//
+// Freeing writes nothing: a freed value's slot or blocks stay as they are in the file, and only
+// this map knows them free (a fresh one, built from the records, knows it again). So a commit
+// writes only the pages that take its new values, and those go together: a shared block takes new
+// values only while at least half of it is free, otherwise new values start a fresh block. The
+// file stays within about twice the size of the values in it.
 class MbSpace {
 public:
-    // Walks the blocks; throws EParadoxError when the structure is damaged (a commit then
-    // refuses to write BLOBs, reading still works value by value).
-    static MbSpace Scan(const PageReader& read, std::uint64_t size, const std::string& fileName);
+    // From what the records point to; reads the header block and the first block of each value
+    // stored in blocks of its own. Throws EParadoxError when those are damaged or overlap (a commit
+    // then refuses to write BLOBs; reading still works value by value).
+    static MbSpace Build(const MbReferences& inUse, const PageReader& read, std::uint64_t size,
+                         const std::string& fileName);
     static MbSpace Empty(); // a file holding only its header block
 
     std::uint32_t BlockCount() const { return blockCount_; }
 
     // Stores a value (longer than 0 bytes) and returns its descriptor (offset, index, length,
-    // mod). Pages it changes go to pages. A value that replaces another is best put in the block
-    // the old one was freed from (nearBlock, 0 for none): the commit changes that page anyway.
-    BlobRef Store(std::string_view value, std::uint16_t mod, PageOverlay& pages,
-                  std::uint32_t nearBlock = 0);
+    // mod). Pages it changes go to pages. Throws EParadoxError when a block it would share turns
+    // out damaged.
+    BlobRef Store(std::string_view value, std::uint16_t mod, PageOverlay& pages);
     // Gives back the space of a value stored in the file.
-    void Free(const BlobRef& ref, PageOverlay& pages, const std::string& fileName);
+    void Free(const BlobRef& ref);
     // Gives the free blocks at the end of the file back; bumps the header's change count.
     void Finish(PageOverlay& pages);
 
@@ -94,21 +126,23 @@ private:
         std::uint64_t usedSlots = 0;
         std::uint16_t freeChunks = 0;
     };
-    std::uint32_t TakeBlocks(std::uint32_t count, PageOverlay& pages);
-    void AddFreeRun(std::uint32_t start, std::uint32_t count, PageOverlay& pages);
-    BlobRef StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages,
-                        std::uint32_t nearBlock);
+    std::uint32_t TakeBlocks(std::uint32_t count);
+    void AddFreeRun(std::uint32_t start, std::uint32_t count);
+    BlobRef StoreShared(std::string_view value, std::uint16_t mod, PageOverlay& pages);
+    std::uint32_t SharedBlockFor(std::uint32_t chunks, PageOverlay& pages);
     bool HasRoom(std::uint32_t block, std::uint32_t chunks) const;
     void SetShared(std::uint32_t block, const Shared& shared);
     void DropShared(std::uint32_t block);
 
+    std::string fileName_; // for the messages
     std::uint32_t blockCount_ = 1;
-    std::map<std::uint32_t, std::uint32_t> freeRuns_; // start block -> block count
+    std::map<std::uint32_t, std::uint32_t> freeRuns_;          // start block -> block count
+    std::unordered_map<std::uint32_t, std::uint32_t> ownRuns_; // start -> blocks of one value
     std::unordered_map<std::uint32_t, Shared> shared_;
     std::set<std::pair<std::uint16_t, std::uint32_t>> roomy_; // (free chunks, block) with a slot
-    // The shared block that took the last value: values of one commit go together, so that the
-    // commit changes few pages.
-    std::uint32_t recent_ = 0;
+    // The shared blocks that took the last values, the latest first: values of one commit go
+    // together, so that the commit changes few pages.
+    std::array<std::uint32_t, 8> recent_{};
 };
 
 } // namespace kelvara::paradox::detail

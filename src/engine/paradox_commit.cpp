@@ -207,6 +207,28 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             openMb().ReadAt(offset, bytes);
         }
     };
+    // What the records point to: the rest of the .mb is free, whatever its block headers say.
+    auto ValuesInMb = [&](std::uint64_t mbSize) {
+        std::vector<const FieldInfo*> blobFields;
+        for (const FieldInfo& field : info.fields) {
+            if (IsBlobType(field.def.type)) {
+                blobFields.push_back(&field);
+            }
+        }
+        detail::MbReferences inUse(mbSize);
+        for (std::uint32_t r = 0; r < count; ++r) {
+            const auto record = s.RecordBytes(r);
+            for (const FieldInfo* field : blobFields) {
+                const BlobRef ref = detail::ReadBlobRef(*field, record);
+                if (ref.length > 0 && ref.InMb() && !inUse.Add(ref)) {
+                    throw EParadoxError(s.mbPath.string() + ": record " + std::to_string(r + 1) +
+                                        " points to a BLOB outside the file or to one that "
+                                        "another value holds");
+                }
+            }
+        }
+        return inUse;
+    };
     detail::PageOverlay mbPages(readMb, oldMbSize, 0, detail::kMbBlockSize);
     std::optional<detail::MbSpace> space;
     bool mbTouched = false;
@@ -214,7 +236,8 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     auto mbSpace = [&]() -> detail::MbSpace& {
         if (!space) {
             if (!s.mbSpace) {
-                s.mbSpace = s.mbExists ? detail::MbSpace::Scan(readMb, oldMbSize, s.mbPath.string())
+                s.mbSpace = s.mbExists ? detail::MbSpace::Build(ValuesInMb(oldMbSize), readMb,
+                                                                oldMbSize, s.mbPath.string())
                                        : detail::MbSpace::Empty();
             }
             space = *s.mbSpace;
@@ -234,7 +257,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             }
             const BlobRef ref = detail::ReadBlobRef(info.fields[f], record);
             if (ref.length > 0 && ref.InMb()) {
-                mbSpace().Free(ref, mbPages, s.mbPath.string());
+                mbSpace().Free(ref);
             }
         }
     };
@@ -249,8 +272,6 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             }
             std::optional<std::string> value = buffer.blobs_[f];
             const BlobRef old = detail::ReadBlobRef(field, bytes);
-            const std::uint32_t oldBlock =
-                buffer.origin_ == target && old.InMb() ? old.offset / detail::kMbBlockSize : 0;
             if (!value) {
                 if (old.length == 0 || !old.InMb() || buffer.origin_ == target) {
                     continue;
@@ -263,7 +284,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             std::memcpy(at, value->data(), std::min(leader, value->size()));
             BlobRef ref;
             if (value->size() > leader) {
-                ref = mbSpace().Store(*value, mod, mbPages, oldBlock);
+                ref = mbSpace().Store(*value, mod, mbPages);
             } else {
                 ref.length = static_cast<std::uint32_t>(value->size());
             }

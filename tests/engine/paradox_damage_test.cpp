@@ -4,6 +4,7 @@
 #include "paradox_test_support.h"
 
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -184,6 +185,85 @@ TEST_F(ParadoxDamage, BrokenBlobPointersFailOnlyTheirValue) {
     WriteBytes(path_, db_);
     auto table = ParadoxTable::Open(path_, {false, true});
     EXPECT_THROW(table->Read(1, 4), EParadoxError);
+}
+
+// A commit that frees and stores BLOBs learns the free space from what the records point to: when
+// that is impossible, it refuses and leaves the files as they were.
+TEST_F(ParadoxDamage, ACommitOverImpossibleBlobPointersIsRefused) {
+    using Bytes = std::vector<std::uint8_t>;
+    const struct {
+        const char* fault;
+        std::function<void(Bytes& db, Bytes& mb)> damage;
+    } cases[] = {
+        {"another value holds",
+         [this](Bytes& db, Bytes&) {
+             std::memcpy(db.data() + Descriptor(3), db.data() + Descriptor(2), 10);
+         }},
+        {"outside the file",
+         [this](Bytes& db, Bytes&) { Put32(db, Descriptor(2), 0x7FFF0000u | 0x3F); }},
+        {"holds no BLOB of its own",
+         [this](Bytes& db, Bytes& mb) { mb[test::U32(db, Descriptor(1)) & ~0xFFu] = 3; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Bytes db = db_, mb = mb_;
+        c.damage(db, mb);
+        WriteBytes(path_, db);
+        WriteBytes(mbPath_, mb);
+        auto table = ParadoxTable::Open(path_);
+        Transaction batch(*table);
+        RecordBuffer record = table->EditRecord(5);
+        record.Set(4, FieldValue::FromBytes(Text(200, 1)));
+        batch.Update(5, std::move(record));
+        try {
+            batch.Commit();
+            ADD_FAILURE() << "committed";
+        } catch (const EParadoxError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find("damaged.mb"), std::string::npos) << message;
+            EXPECT_NE(message.find(c.fault), std::string::npos) << message;
+        }
+        EXPECT_EQ(ReadBytes(path_), db);
+        EXPECT_EQ(ReadBytes(mbPath_), mb);
+    }
+}
+
+// Whatever the damage, a commit that replaces, adds and deletes BLOBs lands or is refused with an
+// EParadoxError, and what it wrote reads back.
+TEST_F(ParadoxDamage, CommitsOverRandomDamageLandOrAreRefused) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 150; ++round) {
+        std::vector<std::uint8_t> db = db_, mb = mb_;
+        const int flips = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < flips; ++i) {
+            if (random() % 2 == 0) {
+                mb[random() % mb.size()] = static_cast<std::uint8_t>(random());
+            } else {
+                const std::size_t record = random() % 40;
+                db[Descriptor(record) + random() % 10] = static_cast<std::uint8_t>(random());
+            }
+        }
+        WriteBytes(path_, db);
+        WriteBytes(mbPath_, mb);
+        try {
+            auto table = ParadoxTable::Open(path_);
+            Transaction batch(*table);
+            for (std::uint32_t r = 2; r < 12; ++r) {
+                RecordBuffer record = table->EditRecord(r);
+                record.Set(4, FieldValue::FromBytes(Text(r * 40, r + round)));
+                batch.Update(r, std::move(record));
+            }
+            RecordBuffer added = table->NewRecord();
+            added.Set(4, FieldValue::FromBytes(Text(2500, 7)));
+            batch.Append(std::move(added));
+            batch.Delete(30);
+            batch.Commit();
+            for (std::uint32_t r = 2; r < 12; ++r) {
+                EXPECT_EQ(table->Read(r, 4).Bytes(), Text(r * 40, r + round));
+            }
+        } catch (const EParadoxError&) {
+        }
+    }
 }
 
 TEST_F(ParadoxDamage, RandomDamageNeverEscapesAsAnythingElse) {
