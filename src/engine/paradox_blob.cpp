@@ -167,6 +167,26 @@ bool MbReferences::Add(const BlobRef& ref) {
     return true;
 }
 
+bool MbReferences::Merge(const MbReferences& other) {
+    if (other.shared_.size() != shared_.size()) {
+        return false;
+    }
+    for (std::size_t block = 0; block < shared_.size(); ++block) {
+        const SharedUse& theirs = other.shared_[block];
+        SharedUse& ours = shared_[block];
+        if ((ours.slots & theirs.slots) != 0 ||
+            (other.startsOwn_[block] != 0 && (startsOwn_[block] != 0 || ours.slots != 0)) ||
+            (startsOwn_[block] != 0 && theirs.slots != 0)) {
+            return false;
+        }
+        ours.slots |= theirs.slots;
+        ours.chunks += theirs.chunks;
+        startsOwn_[block] |= other.startsOwn_[block];
+    }
+    own_.insert(own_.end(), other.own_.begin(), other.own_.end());
+    return true;
+}
+
 MbSpace MbSpace::Empty() {
     return MbSpace{};
 }
@@ -417,7 +437,18 @@ BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOver
     }
 
     // A gap big enough, after moving the values together when the free chunks are scattered.
+    // Mostly the space after the last value is enough.
     auto findGap = [&]() -> std::uint32_t {
+        std::uint32_t end = kFirstDataChunk;
+        for (std::uint32_t i = 0; i < kSlots; ++i) {
+            const std::uint8_t* entry = page.data() + kSlotTable + 5 * i;
+            if (entry[0] != 0) {
+                end = std::max<std::uint32_t>(end, entry[0] + entry[1]);
+            }
+        }
+        if (end + chunks <= kChunksPerBlock) {
+            return end;
+        }
         std::vector<Slot> used = UsedSlots(page);
         std::sort(used.begin(), used.end(),
                   [](const Slot& a, const Slot& b) { return a.firstChunk < b.firstChunk; });

@@ -78,6 +78,9 @@ public:
     // Adds a value stored in the file (ref.InMb()). False when it lies outside the file or another
     // value already points there.
     bool Add(const BlobRef& ref);
+    // Adds what other holds (gathered from other records of the same file); false when both
+    // point to one place.
+    bool Merge(const MbReferences& other);
 
     struct SharedUse {
         std::uint64_t slots = 0; // a bit per slot

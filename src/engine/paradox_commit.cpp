@@ -1,5 +1,5 @@
 // Committing a batch of record changes: BLOB space, data blocks, the primary index and the
-// header are computed in memory, then written as one unit through the rollback journal. See
+// header are computed in memory, then written as one unit through the journal. See
 // docs/formats/paradox.md.
 #include "engine/paradox_index.h"
 #include "engine/paradox_journal.h"
@@ -10,6 +10,8 @@
 #include <ctime>
 #include <map>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 namespace kelvara::paradox {
@@ -123,6 +125,100 @@ std::string KeyText(const TableInfo& info, const std::uint8_t* record) {
 
 } // namespace
 
+namespace {
+
+// Below this many records the walk is quick enough to do when a commit needs it.
+constexpr std::size_t kWalkAheadRecords = 20000;
+
+} // namespace
+
+std::uint32_t ParadoxTable::State::Gather(std::uint32_t from, std::uint32_t to,
+                                          detail::MbReferences& inUse) const {
+    const State& s = *this;
+    std::vector<std::size_t> descriptors; // offsets in a record
+    for (const FieldInfo& field : s.header.info.fields) {
+        if (IsBlobType(field.def.type)) {
+            descriptors.push_back(field.offset + field.storedSize - 10u);
+        }
+    }
+    for (std::uint32_t r = from; r < to; ++r) {
+        const std::uint8_t* record = s.db.data() + s.recordOffsets[r];
+        for (const std::size_t at : descriptors) {
+            const BlobRef ref = detail::ReadBlobRef(record + at);
+            if (ref.length > 0 && ref.InMb() && !inUse.Add(ref)) {
+                return r;
+            }
+        }
+    }
+    return to;
+}
+
+void ParadoxTable::State::WalkPieces(detail::MbReferences& into, std::uint32_t& fault) {
+    constexpr std::uint32_t kPiece = 4096;
+    const auto count = static_cast<std::uint32_t>(recordOffsets.size());
+    for (;;) {
+        const std::uint32_t from = walkNext.fetch_add(kPiece);
+        if (from >= count) {
+            return;
+        }
+        const std::uint32_t to = std::min(count, from + kPiece);
+        if (const std::uint32_t found = Gather(from, to, into); found < to) {
+            fault = std::min(fault, found);
+            return;
+        }
+    }
+}
+
+void ParadoxTable::State::StartWalk() {
+    AwaitWalk();
+    walked.reset();
+    const bool hasBlobs = std::any_of(header.info.fields.begin(), header.info.fields.end(),
+                                      [](const FieldInfo& f) { return IsBlobType(f.def.type); });
+    if (!Writable() || !mbExists || !hasBlobs || recordOffsets.size() < kWalkAheadRecords) {
+        return;
+    }
+    walkedMbSize = stamp.mbSize - 1;
+    walked.emplace(walkedMbSize);
+    walkNext = 0;
+    walkFault = static_cast<std::uint32_t>(recordOffsets.size());
+    try {
+        walker = std::thread([this] { WalkPieces(*walked, walkFault); });
+    } catch (const std::system_error&) {
+        // The commit walks alone.
+    }
+}
+
+detail::MbReferences ParadoxTable::State::References(std::uint64_t mbSize) {
+    const auto count = static_cast<std::uint32_t>(recordOffsets.size());
+    // The first record at fault, found by walking in order.
+    const auto refuse = [&] {
+        detail::MbReferences all(mbSize);
+        throw EParadoxError(mbPath.string() + ": record " +
+                            std::to_string(Gather(0, count, all) + 1) +
+                            " points to a BLOB outside the file or to one that another value "
+                            "holds");
+    };
+    if (walked && walkedMbSize == mbSize) {
+        detail::MbReferences mine(mbSize);
+        std::uint32_t fault = count;
+        WalkPieces(mine, fault);
+        AwaitWalk();
+        detail::MbReferences found = std::move(*walked);
+        walked.reset();
+        if (fault < count || walkFault < count || !found.Merge(mine)) {
+            refuse();
+        }
+        return found;
+    }
+    AwaitWalk();
+    walked.reset();
+    detail::MbReferences inUse(mbSize);
+    if (Gather(0, count, inUse) < count) {
+        refuse();
+    }
+    return inUse;
+}
+
 CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>& changes) {
     State& s = *state_;
     const TableInfo& info = s.header.info;
@@ -169,20 +265,29 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         }
     }
 
+    s.AwaitFlush();
     if (!s.dbFile->LockCommit(platform::LockKind::Exclusive, kLockWaitMs)) {
         throw ETableInUse(s.name + ": the table is in use (another user is saving changes)");
     }
     struct Unlock {
         State& state;
+        bool handedOver = false; // to the flush of the commit
         ~Unlock() {
             state.commitLockHeld = false;
-            state.dbFile->UnlockCommit();
+            if (!handedOver) {
+                state.dbFile->UnlockCommit();
+            }
         }
     } unlock{s};
     s.commitLockHeld = true;
     const std::filesystem::path journalPath = detail::JournalPathFor(s.dbPath);
     if (platform::StatusOf(journalPath).exists) {
-        detail::RecoverJournal(journalPath);
+        const detail::Recovery recovery = detail::RecoverJournal(journalPath);
+        if (recovery.completed && s.lastCommitId != 0 && recovery.commitId == s.lastCommitId) {
+            // This handle's own last commit, whose flush had failed: nobody has committed since,
+            // so the files hold this snapshot, written once more.
+            s.stamp = detail::ReadStamp(*s.dbFile, s.mbPath, s.pxPath);
+        }
     }
     if (detail::ReadStamp(*s.dbFile, s.mbPath, s.pxPath) != s.stamp) {
         throw ETableChanged(s.name + ": the table was changed by another user after it was read; "
@@ -207,40 +312,22 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             openMb().ReadAt(offset, bytes);
         }
     };
-    // What the records point to: the rest of the .mb is free, whatever its block headers say.
-    auto ValuesInMb = [&](std::uint64_t mbSize) {
-        std::vector<const FieldInfo*> blobFields;
-        for (const FieldInfo& field : info.fields) {
-            if (IsBlobType(field.def.type)) {
-                blobFields.push_back(&field);
-            }
-        }
-        detail::MbReferences inUse(mbSize);
-        for (std::uint32_t r = 0; r < count; ++r) {
-            const auto record = s.RecordBytes(r);
-            for (const FieldInfo* field : blobFields) {
-                const BlobRef ref = detail::ReadBlobRef(*field, record);
-                if (ref.length > 0 && ref.InMb() && !inUse.Add(ref)) {
-                    throw EParadoxError(s.mbPath.string() + ": record " + std::to_string(r + 1) +
-                                        " points to a BLOB outside the file or to one that "
-                                        "another value holds");
-                }
-            }
-        }
-        return inUse;
-    };
     detail::PageOverlay mbPages(readMb, oldMbSize, 0, detail::kMbBlockSize);
     std::optional<detail::MbSpace> space;
     bool mbTouched = false;
     std::uint16_t mod = 1;
     auto mbSpace = [&]() -> detail::MbSpace& {
         if (!space) {
-            if (!s.mbSpace) {
-                s.mbSpace = s.mbExists ? detail::MbSpace::Build(ValuesInMb(oldMbSize), readMb,
-                                                                oldMbSize, s.mbPath.string())
-                                       : detail::MbSpace::Empty();
+            // The commit works on a copy; the snapshot takes it when the commit lands.
+            if (s.mbSpace) {
+                space = *s.mbSpace;
+            } else {
+                // What the records point to: the rest of the .mb is free, whatever its block
+                // headers say.
+                space = s.mbExists ? detail::MbSpace::Build(s.References(oldMbSize), readMb,
+                                                            oldMbSize, s.mbPath.string())
+                                   : detail::MbSpace::Empty();
             }
-            space = *s.mbSpace;
             if (!s.mbExists) {
                 const auto header = detail::NewMbHeaderBlock();
                 std::copy(header.begin(), header.end(), mbPages.Page(0).begin());
@@ -270,13 +357,15 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             if (!IsBlobType(field.def.type)) {
                 continue;
             }
-            std::optional<std::string> value = buffer.blobs_[f];
+            const std::string* value = buffer.FindBlob(static_cast<int>(f));
             const BlobRef old = detail::ReadBlobRef(field, bytes);
-            if (!value) {
+            std::string borrowed;
+            if (value == nullptr) {
                 if (old.length == 0 || !old.InMb() || buffer.origin_ == target) {
                     continue;
                 }
-                value = ReadBlob(RecordView(*this, bytes), static_cast<int>(f));
+                borrowed = ReadBlob(RecordView(*this, bytes), static_cast<int>(f));
+                value = &borrowed;
             }
             const std::size_t leader = field.storedSize - 10u;
             std::uint8_t* at = bytes.data() + field.offset;
@@ -300,7 +389,8 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     for (const auto& [index, buffer] : updates) {
         std::vector<bool> replaced(info.fields.size(), false);
         for (std::size_t f = 0; f < info.fields.size(); ++f) {
-            replaced[f] = buffer->blobs_[f].has_value() || buffer->origin_ != index;
+            replaced[f] =
+                buffer->FindBlob(static_cast<int>(f)) != nullptr || buffer->origin_ != index;
         }
         freeBlobs(s.RecordBytes(index), &replaced);
         updated[index] = compose(*buffer, index);
@@ -341,6 +431,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
 
     // Data blocks.
     std::vector<WorkBlock> work;
+    work.reserve(s.chain.size() + inserted.size() + 1);
     {
         std::uint32_t first = 0;
         for (const ChainBlock& block : s.chain) {
@@ -670,8 +761,10 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         notes.push_back(stale.string() + ": secondary index removed; it would be out of date");
     }
 
+    const std::uint64_t commitId = detail::NewCommitId();
+    detail::PendingFlush flush;
     try {
-        detail::WriteAtomically(journalPath, fileChanges);
+        flush = detail::WriteAtomically(journalPath, fileChanges, commitId);
     } catch (...) {
         // Rolled back: the files hold the snapshot's bytes again, only their times moved.
         if (!platform::StatusOf(journalPath).exists) {
@@ -680,7 +773,29 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         throw;
     }
 
-    // The snapshot takes the new state.
+    // Committed. The files go to disk on a thread of their own, which keeps the commit lock until
+    // the journal is gone: the caller goes on meanwhile.
+    s.lastCommitId = commitId;
+    unlock.handedOver = true;
+    try {
+        s.flusher = std::thread([flush, file = s.dbFile.get()] {
+            try {
+                flush.Complete();
+            } catch (...) {
+                // The journal stays; the next open or commit finishes the change.
+            }
+            file->UnlockCommit();
+        });
+    } catch (const std::system_error&) {
+        try {
+            flush.Complete();
+        } catch (const EParadoxError&) {
+        }
+        s.dbFile->UnlockCommit();
+    }
+
+    // The snapshot takes the new state (once nothing reads it any more).
+    s.AwaitWalk();
     for (const auto& change : fileChanges) {
         if (change.path == s.mbPath && !s.mbLoaded) {
             continue; // read again from the file when a value needs it

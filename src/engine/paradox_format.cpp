@@ -495,7 +495,10 @@ FieldValue DecodeField(const FieldInfo& field, std::span<const std::uint8_t> byt
 }
 
 void EncodeField(const FieldInfo& field, const FieldValue& value, std::span<std::uint8_t> bytes) {
-    std::uint8_t* p = bytes.data() + field.offset;
+    EncodeFieldInto(field, value, bytes.data() + field.offset);
+}
+
+void EncodeFieldInto(const FieldInfo& field, const FieldValue& value, std::uint8_t* p) {
     std::memset(p, 0, field.storedSize);
     if (value.IsNull()) {
         return;

@@ -89,6 +89,8 @@ std::uint8_t ChooseMaxTableSize(std::size_t recordSize);
 // EParadoxError for a value that does not fit (names the field).
 FieldValue DecodeField(const FieldInfo& field, std::span<const std::uint8_t> bytes);
 void EncodeField(const FieldInfo& field, const FieldValue& value, std::span<std::uint8_t> bytes);
+// The same into the field's storedSize bytes at p.
+void EncodeFieldInto(const FieldInfo& field, const FieldValue& value, std::uint8_t* p);
 bool IsNullField(const FieldInfo& field, std::span<const std::uint8_t> bytes);
 
 // The 10-byte descriptor that ends a BLOB field.
@@ -119,9 +121,8 @@ inline std::uint32_t GetU32LE(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// The descriptor at the end of a BLOB field of a record.
-inline BlobRef ReadBlobRef(const FieldInfo& field, std::span<const std::uint8_t> bytes) {
-    const std::uint8_t* p = bytes.data() + field.offset + field.storedSize - 10;
+// The descriptor at p.
+inline BlobRef ReadBlobRef(const std::uint8_t* p) {
     BlobRef ref;
     const std::uint32_t location = GetU32LE(p);
     ref.offset = location & 0xFFFFFF00u;
@@ -129,6 +130,11 @@ inline BlobRef ReadBlobRef(const FieldInfo& field, std::span<const std::uint8_t>
     ref.length = GetU32LE(p + 4);
     ref.mod = GetU16LE(p + 8);
     return ref;
+}
+
+// The descriptor at the end of a BLOB field of a record.
+inline BlobRef ReadBlobRef(const FieldInfo& field, std::span<const std::uint8_t> bytes) {
+    return ReadBlobRef(bytes.data() + field.offset + field.storedSize - 10);
 }
 
 } // namespace kelvara::paradox::detail

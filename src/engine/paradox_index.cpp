@@ -96,6 +96,7 @@ std::vector<std::uint8_t> BuildPrimaryIndex(const IndexSource& source) {
     // Level 1: one entry per data block; each level above: one per block of the level below.
     std::vector<std::vector<std::vector<Entry>>> levels; // level -> blocks -> entries
     std::vector<Entry> entries;
+    entries.reserve(source.chain->size());
     for (std::size_t i = 0; i < source.chain->size(); ++i) {
         const std::uint8_t* record = source.firstRecord(i);
         Entry entry;
@@ -111,9 +112,10 @@ std::vector<std::uint8_t> BuildPrimaryIndex(const IndexSource& source) {
     while (true) {
         std::vector<std::vector<Entry>> blocks;
         for (std::size_t i = 0; i < entries.size(); i += capacity) {
-            blocks.emplace_back(entries.begin() + static_cast<std::ptrdiff_t>(i),
-                                entries.begin() + static_cast<std::ptrdiff_t>(
-                                                      std::min(entries.size(), i + capacity)));
+            blocks.emplace_back(
+                std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(i)),
+                std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                              entries.size(), i + capacity))));
         }
         if (blocks.empty()) {
             blocks.emplace_back();

@@ -1,20 +1,30 @@
-// The rollback journal; see docs/formats/paradox.md, "Rollback journal".
+// The commit journal; see docs/formats/paradox.md, "Journal".
 #include "engine/paradox_journal.h"
 
 #include "engine/paradox_table.h"
 #include "text/byte_reader.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 
 namespace kelvara::paradox::detail {
 namespace {
 
-constexpr char kMagic[8] = {'K', 'V', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr char kRedoMagic[8] = {'K', 'V', 'J', 'R', 'N', 'L', '0', '2'};
+// Journals of earlier versions held the old bytes, to be put back.
+constexpr char kRollbackMagic[8] = {'K', 'V', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr std::uint32_t kMaxFiles = 3;
 
-std::uint64_t Checksum(std::span<const std::uint8_t> bytes) {
+std::span<const std::uint8_t> AsBytes(const char (&text)[8]) {
+    return {reinterpret_cast<const std::uint8_t*>(text), sizeof text};
+}
+
+std::uint64_t Fnv1a(std::span<const std::uint8_t> bytes) {
     std::uint64_t hash = 0xcbf29ce484222325u;
     for (const std::uint8_t byte : bytes) {
         hash = (hash ^ byte) * 0x100000001b3u;
@@ -22,119 +32,293 @@ std::uint64_t Checksum(std::span<const std::uint8_t> bytes) {
     return hash;
 }
 
-class Builder {
+// A hash of a byte stream taken eight bytes at a time: journals can hold the whole table.
+class StreamHash {
 public:
-    void U8(std::uint8_t v) { bytes.push_back(v); }
-    void U32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    void Add(std::span<const std::uint8_t> bytes) {
+        std::size_t at = 0;
+        while (pendingBytes_ != 0 && at < bytes.size()) {
+            AddByte(bytes[at++]);
         }
+        for (; bytes.size() - at >= 8; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + at, 8);
+            Mix(word);
+        }
+        while (at < bytes.size()) {
+            AddByte(bytes[at++]);
+        }
+        length_ += bytes.size();
+    }
+    std::uint64_t Value() const {
+        StreamHash copy = *this;
+        copy.Mix(copy.pending_);
+        copy.Mix(length_);
+        return copy.hash_;
+    }
+
+private:
+    void AddByte(std::uint8_t byte) {
+        pending_ |= std::uint64_t{byte} << (8 * pendingBytes_);
+        if (++pendingBytes_ == 8) {
+            Mix(pending_);
+            pending_ = 0;
+            pendingBytes_ = 0;
+        }
+    }
+    void Mix(std::uint64_t word) {
+        hash_ = (hash_ ^ word) * 0x9E3779B97F4A7C15u;
+        hash_ ^= hash_ >> 29;
+    }
+
+    std::uint64_t hash_ = 0x6A09E667F3BCC908u;
+    std::uint64_t pending_ = 0;
+    unsigned pendingBytes_ = 0;
+    std::uint64_t length_ = 0;
+};
+
+// Writes the journal front to back through a buffer of modest size, hashing what it writes.
+class JournalWriter {
+public:
+    explicit JournalWriter(platform::File& file) : file_(file) { buffer_.reserve(kBuffer); }
+
+    void U8(std::uint8_t v) { Put({&v, 1}); }
+    void U32(std::uint32_t v) {
+        std::uint8_t bytes[4];
+        for (int i = 0; i < 4; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+        Put(bytes);
     }
     void U64(std::uint64_t v) {
         U32(static_cast<std::uint32_t>(v));
         U32(static_cast<std::uint32_t>(v >> 32));
     }
-    void Bytes(std::span<const std::uint8_t> data) {
-        bytes.insert(bytes.end(), data.begin(), data.end());
+    void Put(std::span<const std::uint8_t> bytes) {
+        hash_.Add(bytes);
+        Append(bytes);
     }
-    std::vector<std::uint8_t> bytes;
+    // Ends the journal with the hash of everything before it.
+    void Finish() {
+        const std::uint64_t hash = hash_.Value();
+        std::uint8_t bytes[8];
+        for (int i = 0; i < 8; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(hash >> (8 * i));
+        }
+        Append(bytes);
+        Flush();
+    }
+
+private:
+    static constexpr std::size_t kBuffer = 1 << 20;
+
+    void Append(std::span<const std::uint8_t> bytes) {
+        if (bytes.size() >= kBuffer / 4) {
+            Flush();
+            file_.WriteAt(offset_, bytes);
+            offset_ += bytes.size();
+            return;
+        }
+        if (buffer_.size() + bytes.size() > kBuffer) {
+            Flush();
+        }
+        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+    }
+    void Flush() {
+        if (!buffer_.empty()) {
+            file_.WriteAt(offset_, buffer_);
+            offset_ += buffer_.size();
+            buffer_.clear();
+        }
+    }
+
+    platform::File& file_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t offset_ = 0;
+    StreamHash hash_;
 };
 
-struct Restore {
+// One file of a journal: the old state (earlier journals) or the new one.
+struct FileImage {
     std::filesystem::path path;
     bool existed = false;
-    std::uint64_t oldSize = 0;
-    std::vector<FileWrite> originals;
+    std::uint64_t size = 0;
+    std::vector<std::pair<std::uint64_t, std::span<const std::uint8_t>>> ranges;
 };
 
-std::vector<std::uint8_t> Encode(const std::vector<Restore>& restores) {
-    Builder out;
-    std::size_t size = sizeof kMagic + 12;
-    for (const Restore& restore : restores) {
-        size += 21 + restore.path.filename().string().size();
-        for (const FileWrite& original : restore.originals) {
-            size += 12 + original.bytes.size();
-        }
-    }
-    out.bytes.reserve(size);
-    out.Bytes({reinterpret_cast<const std::uint8_t*>(kMagic), sizeof kMagic});
-    out.U32(static_cast<std::uint32_t>(restores.size()));
-    for (const Restore& restore : restores) {
-        const std::string name = restore.path.filename().string();
-        out.U32(static_cast<std::uint32_t>(name.size()));
-        out.Bytes({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
-        out.U8(restore.existed ? 1 : 0);
-        out.U64(restore.oldSize);
-        out.U32(static_cast<std::uint32_t>(restore.originals.size()));
-        for (const FileWrite& original : restore.originals) {
-            out.U64(original.offset);
-            out.U32(static_cast<std::uint32_t>(original.bytes.size()));
-            out.Bytes(original.bytes);
-        }
-    }
-    out.U64(Checksum(out.bytes));
-    return out.bytes;
-}
+struct Decoded {
+    bool redo = false;
+    std::uint64_t commitId = 0;
+    std::vector<FileImage> files;
+};
 
-// Nothing when the journal is incomplete or damaged.
-std::optional<std::vector<Restore>> Decode(std::span<const std::uint8_t> bytes,
-                                           const std::filesystem::path& folder) {
-    if (bytes.size() < sizeof kMagic + 12 ||
-        std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+// Nothing when the journal is incomplete or damaged. The ranges point into bytes.
+std::optional<Decoded> Decode(std::span<const std::uint8_t> bytes,
+                              const std::filesystem::path& folder) {
+    if (bytes.size() < 8 + 12) {
+        return std::nullopt;
+    }
+    Decoded decoded;
+    decoded.redo = std::memcmp(bytes.data(), kRedoMagic, 8) == 0;
+    if (!decoded.redo && std::memcmp(bytes.data(), kRollbackMagic, 8) != 0) {
         return std::nullopt;
     }
     const ByteReader reader(bytes);
     const std::size_t body = bytes.size() - 8;
-    if (reader.U64LE(body) != Checksum(bytes.first(body))) {
+    std::uint64_t expected = 0;
+    if (decoded.redo) {
+        expected = JournalHash(bytes.first(body));
+    } else {
+        expected = Fnv1a(bytes.first(body));
+    }
+    if (reader.U64LE(body) != expected) {
         return std::nullopt;
     }
     try {
-        ByteCursor cursor(reader.Sub(0, body), sizeof kMagic);
+        ByteCursor cursor(reader.Sub(0, body), 8);
+        if (decoded.redo) {
+            decoded.commitId = cursor.U64LE();
+        }
         const std::uint32_t files = cursor.U32LE();
-        if (files > 3) {
+        if (files > kMaxFiles) {
             return std::nullopt;
         }
-        std::vector<Restore> restores(files);
-        for (Restore& restore : restores) {
+        decoded.files.resize(files);
+        for (FileImage& file : decoded.files) {
             const std::string_view name = cursor.Chars(cursor.U32LE());
             if (name.empty() || name.find('/') != name.npos || name.find('\\') != name.npos) {
                 return std::nullopt;
             }
-            restore.path = folder / std::filesystem::path(std::string(name));
-            restore.existed = cursor.U8() != 0;
-            restore.oldSize = cursor.U64LE();
+            file.path = folder / std::filesystem::path(std::string(name));
+            file.existed = cursor.U8() != 0;
+            file.size = cursor.U64LE();
             const std::uint32_t count = cursor.U32LE();
             for (std::uint32_t i = 0; i < count; ++i) {
-                FileWrite original;
-                original.offset = cursor.U64LE();
+                const std::uint64_t offset = cursor.U64LE();
                 const auto data = cursor.Bytes(cursor.U32LE());
-                original.bytes.assign(data.begin(), data.end());
-                restore.originals.push_back(std::move(original));
+                if (decoded.redo && (offset > file.size || data.size() > file.size - offset)) {
+                    return std::nullopt;
+                }
+                file.ranges.emplace_back(offset, data);
             }
         }
-        return restores;
+        return decoded;
     } catch (const EReadOutOfBounds&) {
         return std::nullopt;
     }
 }
 
-void Apply(const std::vector<Restore>& restores) {
-    for (const Restore& restore : restores) {
-        if (!restore.existed) {
-            platform::RemoveFile(restore.path);
+// Puts the old state back: the commit wrote part of its changes, or none.
+void RollBack(const std::vector<FileImage>& files) {
+    for (const FileImage& image : files) {
+        if (!image.existed) {
+            platform::RemoveFile(image.path);
             continue;
         }
-        if (!platform::StatusOf(restore.path).exists) {
-            throw EParadoxError(restore.path.string() +
+        if (!platform::StatusOf(image.path).exists) {
+            throw EParadoxError(image.path.string() +
                                 ": cannot roll back an unfinished change: the file is missing");
         }
-        platform::File file(restore.path, platform::File::Mode::ReadWrite);
-        for (const FileWrite& original : restore.originals) {
-            file.WriteAt(original.offset, original.bytes);
+        platform::File file(image.path, platform::File::Mode::ReadWrite);
+        for (const auto& [offset, bytes] : image.ranges) {
+            file.WriteAt(offset, bytes);
         }
-        file.Resize(restore.oldSize);
+        file.Resize(image.size);
         file.Sync();
     }
+}
+
+// Writes the new state again, whatever part of it the files hold, and flushes it.
+void Redo(const std::vector<FileImage>& files, const std::filesystem::path& folder) {
+    bool created = false;
+    for (const FileImage& image : files) {
+        const bool exists = platform::StatusOf(image.path).exists;
+        created = created || !exists;
+        platform::File file(image.path, exists ? platform::File::Mode::ReadWrite
+                                               : platform::File::Mode::CreateReadWrite);
+        for (const auto& [offset, bytes] : image.ranges) {
+            file.WriteAt(offset, bytes);
+        }
+        if (file.Size() != image.size) {
+            file.Resize(image.size);
+        }
+        file.Sync();
+    }
+    if (created) {
+        platform::SyncDirectory(folder);
+    }
+}
+
+void WriteJournal(platform::File& journal, const std::vector<FileChange>& changes,
+                  std::uint64_t commitId) {
+    JournalWriter out(journal);
+    out.Put(AsBytes(kRedoMagic));
+    out.U64(commitId);
+    out.U32(static_cast<std::uint32_t>(changes.size()));
+    for (const FileChange& change : changes) {
+        const std::string name = change.path.filename().string();
+        out.U32(static_cast<std::uint32_t>(name.size()));
+        out.Put({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+        out.U8(change.file != nullptr ? 1 : 0);
+        out.U64(change.newSize);
+        out.U32(static_cast<std::uint32_t>(change.writes.size()));
+        for (const FileWrite& write : change.writes) {
+            out.U64(write.offset);
+            out.U32(static_cast<std::uint32_t>(write.bytes.size()));
+            out.Put(write.bytes);
+        }
+    }
+    out.Finish();
+}
+
+// What the files hold before the commit where it writes, for putting it back when a write fails.
+struct Original {
+    std::filesystem::path path;
+    bool existed = false;
+    std::uint64_t size = 0;
+    std::vector<FileWrite> ranges;
+};
+
+std::vector<Original> Originals(const std::vector<FileChange>& changes) {
+    std::vector<Original> originals;
+    for (const FileChange& change : changes) {
+        Original original;
+        original.path = change.path;
+        original.existed = change.file != nullptr;
+        original.size = change.oldSize;
+        for (const FileWrite& write : change.writes) {
+            if (write.offset >= change.oldSize) {
+                continue;
+            }
+            FileWrite range;
+            range.offset = write.offset;
+            range.bytes.resize(static_cast<std::size_t>(
+                std::min<std::uint64_t>(write.bytes.size(), change.oldSize - write.offset)));
+            change.readOld(write.offset, range.bytes);
+            original.ranges.push_back(std::move(range));
+        }
+        if (change.newSize < change.oldSize) {
+            FileWrite tail;
+            tail.offset = change.newSize;
+            tail.bytes.resize(static_cast<std::size_t>(change.oldSize - change.newSize));
+            change.readOld(change.newSize, tail.bytes);
+            original.ranges.push_back(std::move(tail));
+        }
+        originals.push_back(std::move(original));
+    }
+    return originals;
+}
+
+void PutBack(const std::vector<Original>& originals) {
+    std::vector<FileImage> images;
+    for (const Original& original : originals) {
+        FileImage image{original.path, original.existed, original.size, {}};
+        for (const FileWrite& range : original.ranges) {
+            image.ranges.emplace_back(range.offset, range.bytes);
+        }
+        images.push_back(std::move(image));
+    }
+    RollBack(images);
 }
 
 } // namespace
@@ -145,40 +329,45 @@ std::filesystem::path JournalPathFor(const std::filesystem::path& dbPath) {
     return journal;
 }
 
-void WriteAtomically(const std::filesystem::path& journalPath, std::vector<FileChange>& changes) {
-    std::vector<Restore> restores;
-    for (const FileChange& change : changes) {
-        Restore restore;
-        restore.path = change.path;
-        restore.existed = change.file != nullptr;
-        restore.oldSize = change.oldSize;
-        for (const FileWrite& write : change.writes) {
-            if (write.offset >= change.oldSize) {
-                continue;
-            }
-            const std::size_t length = static_cast<std::size_t>(
-                std::min<std::uint64_t>(write.bytes.size(), change.oldSize - write.offset));
-            FileWrite original;
-            original.offset = write.offset;
-            original.bytes.resize(length);
-            change.readOld(write.offset, original.bytes);
-            restore.originals.push_back(std::move(original));
-        }
-        if (change.newSize < change.oldSize) {
-            // Bytes the commit cuts off: the old state may still use them.
-            FileWrite tail;
-            tail.offset = change.newSize;
-            tail.bytes.resize(static_cast<std::size_t>(change.oldSize - change.newSize));
-            change.readOld(change.newSize, tail.bytes);
-            restore.originals.push_back(std::move(tail));
-        }
-        restores.push_back(std::move(restore));
-    }
+std::uint64_t JournalHash(std::span<const std::uint8_t> bytes) {
+    StreamHash hash;
+    hash.Add(bytes);
+    return hash.Value();
+}
 
+std::uint64_t NewCommitId() {
+    static const std::uint64_t seed = [] {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device() ^
+               static_cast<std::uint64_t>(
+                   std::chrono::steady_clock::now().time_since_epoch().count());
+    }();
+    static std::atomic<std::uint64_t> counter{0};
+    return seed + 0x9E3779B97F4A7C15u * ++counter;
+}
+
+void PendingFlush::Complete() const {
+    if (journal_.empty()) {
+        return;
+    }
+    for (const std::filesystem::path& path : files_) {
+        platform::File(path, platform::File::Mode::ReadWrite).Sync();
+    }
+    const std::filesystem::path folder = journal_.parent_path();
+    if (created_) {
+        platform::SyncDirectory(folder);
+    }
+    platform::RemoveFile(journal_);
+    platform::SyncDirectory(folder);
+}
+
+PendingFlush WriteAtomically(const std::filesystem::path& journalPath,
+                             std::vector<FileChange>& changes, std::uint64_t commitId) {
+    const std::vector<Original> originals = Originals(changes);
     const std::filesystem::path folder = journalPath.parent_path();
     try {
         platform::File journal(journalPath, platform::File::Mode::CreateReadWrite);
-        journal.WriteAt(0, Encode(restores));
+        WriteJournal(journal, changes, commitId);
         journal.Sync();
         platform::SyncDirectory(folder);
     } catch (...) {
@@ -190,14 +379,18 @@ void WriteAtomically(const std::filesystem::path& journalPath, std::vector<FileC
         throw;
     }
 
+    // Committed: from here on an interruption is finished by the next open.
+    std::vector<std::filesystem::path> paths;
+    bool created = false;
     try {
-        std::vector<std::unique_ptr<platform::File>> created;
+        std::vector<std::unique_ptr<platform::File>> opened;
         for (FileChange& change : changes) {
             platform::File* file = change.file;
             if (file == nullptr) {
-                created.push_back(std::make_unique<platform::File>(
+                opened.push_back(std::make_unique<platform::File>(
                     change.path, platform::File::Mode::CreateReadWrite));
-                file = created.back().get();
+                file = opened.back().get();
+                created = true;
             }
             for (const FileWrite& write : change.writes) {
                 file->WriteAt(write.offset, write.bytes);
@@ -205,39 +398,46 @@ void WriteAtomically(const std::filesystem::path& journalPath, std::vector<FileC
             if (file->Size() != change.newSize) {
                 file->Resize(change.newSize);
             }
-            file->Sync();
+            paths.push_back(change.path);
         }
-        if (!created.empty()) {
-            platform::SyncDirectory(folder);
-        }
-        platform::RemoveFile(journalPath);
     } catch (...) {
+        // The error is reported, so the files must be as they were: put back, then forget the
+        // journal. Should that fail too, the journal stays and the next open completes the commit.
         try {
-            Apply(restores);
+            PutBack(originals);
             platform::RemoveFile(journalPath);
+            platform::SyncDirectory(folder);
         } catch (const EParadoxError&) {
-            // The journal stays; the next open of the table rolls the change back.
         }
         throw;
     }
-    platform::SyncDirectory(folder);
+    return PendingFlush(journalPath, std::move(paths), created);
 }
 
-bool RecoverJournal(const std::filesystem::path& journalPath) {
+Recovery RecoverJournal(const std::filesystem::path& journalPath) {
+    Recovery recovery;
     if (!platform::StatusOf(journalPath).exists) {
-        return false;
+        return recovery;
     }
+    recovery.found = true;
+    const std::filesystem::path folder = journalPath.parent_path();
     platform::ByteBuffer bytes;
     {
         const platform::File journal(journalPath, platform::File::Mode::Read);
         bytes = journal.ReadAll();
     }
-    if (const auto restores = Decode(bytes, journalPath.parent_path())) {
-        Apply(*restores);
+    if (const auto decoded = Decode(bytes, folder)) {
+        if (decoded->redo) {
+            Redo(decoded->files, folder);
+            recovery.completed = true;
+            recovery.commitId = decoded->commitId;
+        } else {
+            RollBack(decoded->files);
+        }
     }
     platform::RemoveFile(journalPath);
-    platform::SyncDirectory(journalPath.parent_path());
-    return true;
+    platform::SyncDirectory(folder);
+    return recovery;
 }
 
 } // namespace kelvara::paradox::detail

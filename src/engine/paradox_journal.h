@@ -1,10 +1,11 @@
 #pragma once
-// Inside the table storage: writing a set of changes to the files of one table as one unit. Before
-// any table file is touched, the bytes the changes overwrite or cut off (and the files' old
-// lengths) go to a rollback journal beside the table, flushed to disk; then the changes are written
-// and flushed; removing the journal is the moment of commit. A journal found later belongs to a
-// commit that did not finish and is rolled back. docs/formats/paradox.md, "Rollback journal", has
-// its layout.
+// Inside the table storage: writing a set of changes to the files of one table as one unit. The
+// new bytes of every change (and the files' new lengths) go to a journal beside the table, flushed
+// to disk; that is the moment of commit. Then the changes are written to the files. Flushing the
+// files and removing the journal can wait (see PendingFlush): until the journal is gone, the next
+// open or commit writes its changes again, so a commit that was interrupted after the journal
+// reached the disk is completed, and one interrupted before is as if it never began.
+// docs/formats/paradox.md, "Journal", has its layout.
 
 #include "engine/platform.h"
 
@@ -35,13 +36,48 @@ struct FileChange {
 // The journal of a table's .db file.
 std::filesystem::path JournalPathFor(const std::filesystem::path& dbPath);
 
-// Writes every change, or none: on failure it restores what it wrote and throws. A file that did
-// not exist is created (and removed again on failure). The caller holds the commit lock.
-void WriteAtomically(const std::filesystem::path& journalPath, std::vector<FileChange>& changes);
+// A commit that is in the files and safe in its journal, whose files are not yet flushed to disk.
+class PendingFlush {
+public:
+    PendingFlush() = default;
+    PendingFlush(std::filesystem::path journal, std::vector<std::filesystem::path> files,
+                 bool created)
+        : journal_(std::move(journal)), files_(std::move(files)), created_(created) {}
 
-// Rolls back a journal left by a commit that did not finish; true when there was one. A journal
-// that was never completely written is removed (its commit had not touched the table). Throws
-// EParadoxError when the files cannot be restored. The caller holds the commit lock.
-bool RecoverJournal(const std::filesystem::path& journalPath);
+    // Flushes the files to disk, then removes the journal. Throws EParadoxError; the journal then
+    // stays and the next open or commit finishes the change. The caller holds the commit lock.
+    void Complete() const;
+
+private:
+    std::filesystem::path journal_;
+    std::vector<std::filesystem::path> files_;
+    bool created_ = false;
+};
+
+// Writes every change, or none: on failure it restores what it wrote, removes the journal and
+// throws. A file that did not exist is created (and removed again on failure). commitId is kept
+// in the journal (see RecoverJournal). The caller holds the commit lock until the returned flush
+// is complete.
+PendingFlush WriteAtomically(const std::filesystem::path& journalPath,
+                             std::vector<FileChange>& changes, std::uint64_t commitId);
+
+// The hash that ends a journal, of the bytes before it.
+std::uint64_t JournalHash(std::span<const std::uint8_t> bytes);
+
+// A number for a commit that no other commit of any process is likely to have.
+std::uint64_t NewCommitId();
+
+struct Recovery {
+    bool found = false;     // there was a journal
+    bool completed = false; // its commit was written again (else it had not begun)
+    std::uint64_t commitId = 0;
+};
+
+// Finishes the commit of a journal left behind (by a process that died, or a flush that failed):
+// a complete journal's changes are written again, flushed, and the journal removed; an incomplete
+// one (its commit had not touched the table) is removed. A journal of the earlier kind, holding
+// the old bytes, is rolled back. Throws EParadoxError when the files cannot be written. The caller
+// holds the commit lock.
+Recovery RecoverJournal(const std::filesystem::path& journalPath);
 
 } // namespace kelvara::paradox::detail

@@ -7,10 +7,12 @@
 #include "engine/paradox_table.h"
 #include "engine/platform.h"
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kelvara::paradox::detail {
@@ -70,6 +72,49 @@ struct ParadoxTable::State {
     ChangeStamp stamp;
     std::uint64_t generation = 1;
     std::vector<std::string> warnings;
+
+    // The last commit's flush to disk, on a thread of its own that holds the commit lock until
+    // the journal is gone. Whatever touches the files waits for it first (AwaitFlush).
+    mutable std::thread flusher;
+    std::uint64_t lastCommitId = 0; // of the last commit of this handle
+
+    // What the records point to in the .mb, gathered on a thread of its own after a load of a
+    // large table that may be changed, for its first commit that frees or stores BLOBs. Reads
+    // the snapshot only; whatever changes the snapshot waits for it first (AwaitWalk).
+    // Records are taken in pieces from walkNext, by the walker and by a commit that needs the
+    // result before the walker is done.
+    mutable std::thread walker;
+    std::optional<detail::MbReferences> walked;
+    std::uint64_t walkedMbSize = 0;
+    std::atomic<std::uint32_t> walkNext{0};
+    std::uint32_t walkFault = 0; // a record pointing somewhere impossible, or the record count
+
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State() {
+        AwaitWalk();
+        AwaitFlush();
+    }
+    void AwaitFlush() const {
+        if (flusher.joinable()) {
+            flusher.join();
+        }
+    }
+    void AwaitWalk() const {
+        if (walker.joinable()) {
+            walker.join();
+        }
+    }
+    void StartWalk();
+    // Adds what records from..to point to in the .mb; returns the first record pointing outside
+    // the file or where another value does, or to.
+    std::uint32_t Gather(std::uint32_t from, std::uint32_t to, detail::MbReferences& inUse) const;
+    // Gathers pieces of the walk until none is left or one holds a fault (lowering fault to it).
+    void WalkPieces(detail::MbReferences& into, std::uint32_t& fault);
+    // What the records point to in a .mb of mbSize bytes: the walk's result, or a walk now.
+    // Throws EParadoxError naming a record that points outside the file or where another does.
+    detail::MbReferences References(std::uint64_t mbSize);
 
     bool Writable() const { return dbFile->Writable(); }
     std::span<const std::uint8_t> RecordBytes(std::uint32_t index) const {

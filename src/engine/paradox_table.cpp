@@ -7,6 +7,7 @@
 #include "engine/paradox_state.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <limits>
@@ -221,6 +222,8 @@ void ParadoxTable::State::Index() {
 }
 
 void ParadoxTable::State::Load() {
+    AwaitFlush();
+    AwaitWalk();
     const std::filesystem::path journal = detail::JournalPathFor(dbPath);
     if (!dbFile->LockCommit(platform::LockKind::Shared, detail::kLockWaitMs)) {
         throw ETableInUse(name + ": the table is in use (another user is saving changes)");
@@ -231,7 +234,8 @@ void ParadoxTable::State::Load() {
     } unlock{*dbFile};
 
     if (platform::StatusOf(journal).exists) {
-        // A commit died half-way; put the old state back before reading anything.
+        // A commit was interrupted: finish it (or drop it, when it had not begun) before reading
+        // anything.
         dbFile->UnlockCommit();
         platform::File writer(dbPath, platform::File::Mode::ReadWrite);
         if (!writer.LockCommit(platform::LockKind::Exclusive, detail::kLockWaitMs)) {
@@ -268,10 +272,12 @@ void ParadoxTable::State::Load() {
             warnings.push_back(pxPath.string() + ": " + fault + "; the next change rewrites it");
         }
     }
+    StartWalk();
     ++generation;
 }
 
 const platform::ByteBuffer& ParadoxTable::State::LoadMb(bool lockHeld) const {
+    AwaitFlush();
     lockHeld = lockHeld || commitLockHeld;
     if (!lockHeld && !dbFile->LockCommit(platform::LockKind::Shared, detail::kLockWaitMs)) {
         throw ETableInUse(name + ": the table is in use (another user is saving changes)");
@@ -356,6 +362,7 @@ const ChangeStamp& ParadoxTable::Stamp() const {
 }
 
 bool ParadoxTable::ChangedOnDisk() const {
+    state_->AwaitFlush();
     return detail::ReadStamp(*state_->dbFile, state_->mbPath, state_->pxPath) != state_->stamp;
 }
 
@@ -492,8 +499,16 @@ std::string_view RecordView::Text(int field) const {
 RecordBuffer::RecordBuffer(const ParadoxTable& table, std::span<const std::uint8_t> bytes,
                            std::int64_t origin)
     : table_(&table), origin_(origin), generation_(table.state_->generation),
-      bytes_(bytes.begin(), bytes.end()), blobs_(table.Info().fields.size()),
-      set_(table.Info().fields.size(), false) {}
+      bytes_(bytes.begin(), bytes.end()), set_(table.Info().fields.size(), false) {}
+
+const std::string* RecordBuffer::FindBlob(int field) const {
+    for (const auto& [f, value] : blobs_) {
+        if (f == field) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
 
 void RecordBuffer::Set(int field, const FieldValue& value) {
     const auto& fields = table_->Info().fields;
@@ -517,11 +532,18 @@ void RecordBuffer::Set(int field, const FieldValue& value) {
             throw EParadoxError("field '" + info.def.name + "' of type " + type +
                                 ": needs a text or bytes value");
         }
-        blobs_[static_cast<std::size_t>(field)] = value.Bytes();
+        const auto set = std::find_if(blobs_.begin(), blobs_.end(),
+                                      [field](const auto& blob) { return blob.first == field; });
+        if (set != blobs_.end()) {
+            set->second = value.Bytes();
+        } else {
+            blobs_.emplace_back(field, value.Bytes());
+        }
     } else {
-        std::vector<std::uint8_t> encoded(bytes_.size());
-        detail::EncodeField(info, value, encoded);
-        std::copy_n(encoded.begin() + info.offset, info.storedSize, bytes_.begin() + info.offset);
+        // Encoded aside first: a value that does not fit leaves the record as it was.
+        std::array<std::uint8_t, 256> encoded{};
+        detail::EncodeFieldInto(info, value, encoded.data());
+        std::copy_n(encoded.begin(), info.storedSize, bytes_.begin() + info.offset);
     }
     set_[static_cast<std::size_t>(field)] = true;
 }
@@ -554,8 +576,10 @@ void RecordBuffer::SetAutoIncrement(int field, std::int64_t value) {
 }
 
 FieldValue RecordBuffer::Get(int field) const {
-    const auto& blob = blobs_.at(static_cast<std::size_t>(field));
-    if (blob) {
+    if (field < 0 || static_cast<std::size_t>(field) >= set_.size()) {
+        throw std::out_of_range("RecordBuffer::Get: no field " + std::to_string(field));
+    }
+    if (const std::string* blob = FindBlob(field)) {
         return blob->empty() ? FieldValue() : FieldValue::FromBytes(*blob);
     }
     return RecordView(*table_, bytes_).Value(field);

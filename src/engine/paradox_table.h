@@ -4,11 +4,14 @@
 //
 // A ParadoxTable is one open table: a snapshot of its files loaded into memory, read without
 // further file access, and changed only through a Transaction, which writes a batch of appends,
-// updates and deletes as one crash-safe unit (a rollback journal beside the table). Values are the
+// updates and deletes as one crash-safe unit (a journal beside the table). Values are the
 // stored bytes: code page and sort order of a file are reported, never applied.
 //
 // Threads: one table object is used by one thread at a time. The table of files open in this
-// process is guarded, so different tables may be opened and closed from different threads.
+// process is guarded, so different tables may be opened and closed from different threads. A
+// table runs threads of its own, which it waits for before it changes or closes: after a commit,
+// the flush of the files to disk (the commit lock stays taken meanwhile); after loading a large
+// table that may be changed, a walk over its records for the BLOB space of the first commit.
 
 #include <cstdint>
 #include <filesystem>
@@ -287,8 +290,10 @@ private:
     std::int64_t origin_;          // the record index it was made from, -1 for a new record
     std::uint64_t generation_ = 0; // of the table's snapshot it was made from
     std::vector<std::uint8_t> bytes_;
-    // BLOB values set on the buffer, stored in the .mb when the transaction commits.
-    std::vector<std::optional<std::string>> blobs_;
+    // BLOB values set on the buffer (field, bytes), stored in the .mb when the transaction
+    // commits. Few fields of a record are set at a time.
+    std::vector<std::pair<int, std::string>> blobs_;
+    const std::string* FindBlob(int field) const;
     std::vector<bool> set_;
     std::optional<std::int64_t> autoIncrement_; // a number given by SetAutoIncrement
 };

@@ -3,6 +3,7 @@
 #include "engine/paradox_table.h"
 #include "paradox_test_support.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -263,6 +264,73 @@ TEST_F(ParadoxDamage, CommitsOverRandomDamageLandOrAreRefused) {
             }
         } catch (const EParadoxError&) {
         }
+    }
+}
+
+// A large table that may be changed has its records walked for the BLOB space while the caller
+// goes on, and the commit that needs the result takes part: what the records point to is checked
+// all the same, and the first record at fault is named.
+TEST(ParadoxDamageLarge, TheWalkOfALargeTableChecksEveryRecord) {
+    ScratchFolder folder;
+    const auto path = folder / "large.db";
+    ParadoxTable::Create(
+        path, test::KeyedSchema({{"Code", FieldType::Long, 0}, {"Text", FieldType::Memo, 1}}));
+    constexpr std::uint32_t kRecords = 30000;
+    {
+        auto table = ParadoxTable::Open(path);
+        Transaction batch(*table);
+        for (std::uint32_t i = 0; i < kRecords; ++i) {
+            RecordBuffer record = table->NewRecord();
+            record.Set(0, FieldValue::FromInteger(i));
+            record.Set(1, FieldValue::FromBytes(Text(20 + i % 50, i)));
+            batch.Append(std::move(record));
+        }
+        batch.Commit();
+    }
+    const auto changeSome = [&](ParadoxTable& table) {
+        Transaction batch(table);
+        for (std::uint32_t i = 0; i < kRecords; i += 97) {
+            RecordBuffer record = table.EditRecord(i);
+            record.Set(1, FieldValue::FromBytes(Text(30 + i % 70, i + 1)));
+            batch.Update(i, std::move(record));
+        }
+        batch.Delete(kRecords - 1);
+        batch.Commit();
+    };
+    const auto pristine = ReadBytes(path);
+    // Record 25001 is given the descriptor of record 12001.
+    std::vector<std::uint8_t> damaged = pristine;
+    {
+        const auto table = ParadoxTable::Open(path, {false, true});
+        const auto at = [&](std::uint32_t index) {
+            const auto record = table->Record(index).Bytes();
+            const auto found =
+                std::search(damaged.begin(), damaged.end(), record.begin(), record.end());
+            return static_cast<std::size_t>(found - damaged.begin()) + 4 + 1;
+        };
+        std::memcpy(damaged.data() + at(25000), damaged.data() + at(12000), 10);
+    }
+    WriteBytes(path, damaged);
+    {
+        auto table = ParadoxTable::Open(path);
+        try {
+            changeSome(*table);
+            ADD_FAILURE() << "committed";
+        } catch (const EParadoxError& error) {
+            EXPECT_NE(std::string(error.what()).find("large.mb: record 25001 points to a BLOB"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+    EXPECT_EQ(ReadBytes(path), damaged);
+
+    WriteBytes(path, pristine);
+    changeSome(*ParadoxTable::Open(path));
+    const auto table = ParadoxTable::Open(path, {false, true});
+    ASSERT_EQ(table->RecordCount(), kRecords - 1);
+    for (std::uint32_t i = 0; i < kRecords - 1; ++i) {
+        ASSERT_EQ(table->Read(i, 1).Bytes(),
+                  i % 97 == 0 ? Text(30 + i % 70, i + 1) : Text(20 + i % 50, i));
     }
 }
 
