@@ -345,8 +345,12 @@ int main(int argc, char** argv) {
                 filledBytes / 1e6, filledSeconds, mbBytes / 1e6 / filledSeconds,
                 filledSeconds / rawSeconds, filledSeconds / rawWarmSeconds);
 
-    // 1% update as one commit, against rewriting every file.
-    {
+    // 1% update as one commit, against rewriting every file; each three times, the median taken.
+    // A commit is durable when it returns (its journal is on disk); the table files are flushed
+    // on a thread of the table's own, finished at the latest when the table closes.
+    std::vector<double> commits, flushed, rewrites;
+    std::size_t updated = 0;
+    for (int round = 0; round < 3; ++round) {
         auto table = ParadoxTable::Open(db, {true, false});
         const int german = table->Info().FieldIndex("German");
         std::vector<std::uint32_t> chosen;
@@ -355,6 +359,7 @@ int main(int argc, char** argv) {
         }
         std::sort(chosen.begin(), chosen.end());
         chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+        updated = chosen.size();
         start = Clock::now();
         Transaction batch(*table);
         for (const std::uint32_t i : chosen) {
@@ -363,12 +368,21 @@ int main(int argc, char** argv) {
             batch.Update(i, std::move(record));
         }
         batch.Commit();
-        const double updateSeconds = Seconds(start);
-        const double rewrite = RewriteSeconds(db, folder);
-        std::printf("1%% update (%zu records, one commit): %.3f s; rewriting the files: %.3f s "
-                    "(update / rewrite = %.3f)\n",
-                    chosen.size(), updateSeconds, rewrite, updateSeconds / rewrite);
+        commits.push_back(Seconds(start));
+        table.reset();
+        flushed.push_back(Seconds(start));
+        rewrites.push_back(RewriteSeconds(db, folder));
     }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    const double update = median(commits), rewrite = median(rewrites);
+    std::printf("1%% update (%zu records, one commit, median of 3): %.3f s until the commit "
+                "returns, durable; %.3f s until the table files are flushed too; rewriting the "
+                "files: %.3f s (update / rewrite = %.3f; with the flush %.3f)\n",
+                updated, update, median(flushed), rewrite, update / rewrite,
+                median(flushed) / rewrite);
     if (std::getenv("KELVARA_BENCH_KEEP") == nullptr) {
         std::filesystem::remove_all(folder);
     }
