@@ -123,10 +123,6 @@ std::string KeyText(const TableInfo& info, const std::uint8_t* record) {
     return text;
 }
 
-} // namespace
-
-namespace {
-
 // Below this many records the walk is quick enough to do when a commit needs it.
 constexpr std::size_t kWalkAheadRecords = 20000;
 
@@ -156,7 +152,7 @@ std::uint32_t ParadoxTable::State::Gather(std::uint32_t from, std::uint32_t to,
 void ParadoxTable::State::WalkPieces(detail::MbReferences& into, std::uint32_t& fault) {
     constexpr std::uint32_t kPiece = 4096;
     const auto count = static_cast<std::uint32_t>(recordOffsets.size());
-    for (;;) {
+    while (!walkStop) {
         const std::uint32_t from = walkNext.fetch_add(kPiece);
         if (from >= count) {
             return;
@@ -169,9 +165,17 @@ void ParadoxTable::State::WalkPieces(detail::MbReferences& into, std::uint32_t& 
     }
 }
 
-void ParadoxTable::State::StartWalk() {
-    AwaitWalk();
+void ParadoxTable::State::StopWalk() {
+    walkStop = true;
+    if (walker.joinable()) {
+        walker.join();
+    }
+    walkStop = false;
     walked.reset();
+}
+
+void ParadoxTable::State::StartWalk() {
+    StopWalk();
     const bool hasBlobs = std::any_of(header.info.fields.begin(), header.info.fields.end(),
                                       [](const FieldInfo& f) { return IsBlobType(f.def.type); });
     if (!Writable() || !mbExists || !hasBlobs || recordOffsets.size() < kWalkAheadRecords) {
@@ -202,7 +206,9 @@ detail::MbReferences ParadoxTable::State::References(std::uint64_t mbSize) {
         detail::MbReferences mine(mbSize);
         std::uint32_t fault = count;
         WalkPieces(mine, fault);
-        AwaitWalk();
+        if (walker.joinable()) {
+            walker.join();
+        }
         detail::MbReferences found = std::move(*walked);
         walked.reset();
         if (fault < count || walkFault < count || !found.Merge(mine)) {
@@ -210,8 +216,7 @@ detail::MbReferences ParadoxTable::State::References(std::uint64_t mbSize) {
         }
         return found;
     }
-    AwaitWalk();
-    walked.reset();
+    StopWalk();
     detail::MbReferences inUse(mbSize);
     if (Gather(0, count, inUse) < count) {
         refuse();
@@ -794,8 +799,9 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         s.dbFile->UnlockCommit();
     }
 
-    // The snapshot takes the new state (once nothing reads it any more).
-    s.AwaitWalk();
+    // The snapshot takes the new state (once nothing reads it any more: a walk this commit did
+    // not need is given up).
+    s.StopWalk();
     for (const auto& change : fileChanges) {
         if (change.path == s.mbPath && !s.mbLoaded) {
             continue; // read again from the file when a value needs it
@@ -838,11 +844,15 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             keyed ? positionOf(inserted[i])
                   : static_cast<std::uint32_t>(total - appends.size() + i));
     }
+    // Without deletions and insertions every record stays where it was.
+    const bool nothingMoved = removals.empty() && inserted.empty();
     for (const std::uint32_t index : updateOrder) {
         if (deletes.count(index) != 0) {
             continue;
         }
-        if (keyed) {
+        if (keyed && nothingMoved) {
+            result.updatedIndexes.push_back(index);
+        } else if (keyed) {
             result.updatedIndexes.push_back(positionOf(updated[index]));
         } else {
             const auto before = static_cast<std::uint32_t>(

@@ -27,7 +27,7 @@ void PutShort(std::uint8_t* p, std::uint32_t value) {
 }
 
 struct Entry {
-    std::vector<std::uint8_t> key;
+    std::size_t keyAt = 0;   // in the keys of the leaves; an entry above has its first child's
     std::uint32_t child = 0; // data block (leaves) or index block of the level below
     std::uint32_t count = 0;
 };
@@ -97,13 +97,16 @@ std::vector<std::uint8_t> BuildPrimaryIndex(const IndexSource& source) {
     std::vector<std::vector<std::vector<Entry>>> levels; // level -> blocks -> entries
     std::vector<Entry> entries;
     entries.reserve(source.chain->size());
+    std::vector<std::uint8_t> keys;
+    keys.reserve(source.chain->size() * keySize);
     for (std::size_t i = 0; i < source.chain->size(); ++i) {
         const std::uint8_t* record = source.firstRecord(i);
         Entry entry;
+        entry.keyAt = keys.size();
         for (int f = 0; f < info.keyFieldCount; ++f) {
             const FieldInfo& field = info.fields[f];
-            entry.key.insert(entry.key.end(), record + field.offset,
-                             record + field.offset + field.storedSize);
+            keys.insert(keys.end(), record + field.offset,
+                        record + field.offset + field.storedSize);
         }
         entry.child = (*source.chain)[i].block;
         entry.count = (*source.chain)[i].count;
@@ -128,7 +131,7 @@ std::vector<std::uint8_t> BuildPrimaryIndex(const IndexSource& source) {
         for (std::size_t b = 0; b < levels.back().size(); ++b) {
             const auto& block = levels.back()[b];
             Entry parent;
-            parent.key = block.front().key;
+            parent.keyAt = block.front().keyAt;
             parent.child = static_cast<std::uint32_t>(b); // replaced by its block number below
             for (const Entry& entry : block) {
                 parent.count += entry.count;
@@ -166,7 +169,7 @@ std::vector<std::uint8_t> BuildPrimaryIndex(const IndexSource& source) {
                                                 static_cast<int>(entrySize)));
             std::uint8_t* at = block + kBlockHeaderSize;
             for (const Entry& entry : blockEntries) {
-                std::memcpy(at, entry.key.data(), keySize);
+                std::memcpy(at, keys.data() + entry.keyAt, keySize);
                 const std::uint32_t child =
                     level == 0 ? entry.child : firstNumber[level - 1] + entry.child;
                 PutShort(at + keySize, child);

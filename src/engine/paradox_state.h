@@ -79,21 +79,21 @@ struct ParadoxTable::State {
     std::uint64_t lastCommitId = 0; // of the last commit of this handle
 
     // What the records point to in the .mb, gathered on a thread of its own after a load of a
-    // large table that may be changed, for its first commit that frees or stores BLOBs. Reads
-    // the snapshot only; whatever changes the snapshot waits for it first (AwaitWalk).
-    // Records are taken in pieces from walkNext, by the walker and by a commit that needs the
-    // result before the walker is done.
+    // large table that may be changed, for its first commit that frees or stores BLOBs. Records
+    // are taken in pieces from walkNext, by the walker and by the commit that needs the result.
+    // The walker reads the snapshot only; whatever changes the snapshot stops it first.
     mutable std::thread walker;
     std::optional<detail::MbReferences> walked;
     std::uint64_t walkedMbSize = 0;
     std::atomic<std::uint32_t> walkNext{0};
+    std::atomic<bool> walkStop{false};
     std::uint32_t walkFault = 0; // a record pointing somewhere impossible, or the record count
 
     State() = default;
     State(const State&) = delete;
     State& operator=(const State&) = delete;
     ~State() {
-        AwaitWalk();
+        StopWalk();
         AwaitFlush();
     }
     void AwaitFlush() const {
@@ -101,20 +101,20 @@ struct ParadoxTable::State {
             flusher.join();
         }
     }
-    void AwaitWalk() const {
-        if (walker.joinable()) {
-            walker.join();
-        }
-    }
+    // Ends the walk, if any, and forgets what it found.
+    void StopWalk();
+    // After a load: walks a large table that may be changed.
     void StartWalk();
+    // What the records point to in a .mb of mbSize bytes: the walk's result (taking part in it),
+    // or a walk now. Throws EParadoxError naming the first record that points outside the file
+    // or where another does.
+    detail::MbReferences References(std::uint64_t mbSize);
     // Adds what records from..to point to in the .mb; returns the first record pointing outside
     // the file or where another value does, or to.
     std::uint32_t Gather(std::uint32_t from, std::uint32_t to, detail::MbReferences& inUse) const;
-    // Gathers pieces of the walk until none is left or one holds a fault (lowering fault to it).
+    // Gathers pieces of the walk until none is left, the walk is stopped, or a piece holds a
+    // fault (lowering fault to it).
     void WalkPieces(detail::MbReferences& into, std::uint32_t& fault);
-    // What the records point to in a .mb of mbSize bytes: the walk's result, or a walk now.
-    // Throws EParadoxError naming a record that points outside the file or where another does.
-    detail::MbReferences References(std::uint64_t mbSize);
 
     bool Writable() const { return dbFile->Writable(); }
     std::span<const std::uint8_t> RecordBytes(std::uint32_t index) const {

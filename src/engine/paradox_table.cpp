@@ -223,7 +223,7 @@ void ParadoxTable::State::Index() {
 
 void ParadoxTable::State::Load() {
     AwaitFlush();
-    AwaitWalk();
+    StopWalk();
     const std::filesystem::path journal = detail::JournalPathFor(dbPath);
     if (!dbFile->LockCommit(platform::LockKind::Shared, detail::kLockWaitMs)) {
         throw ETableInUse(name + ": the table is in use (another user is saving changes)");
