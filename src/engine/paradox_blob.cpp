@@ -188,6 +188,7 @@ bool MbReferences::Merge(const MbReferences& other) {
 }
 
 MbSpace MbSpace::Empty() {
+    static_assert(kChunks == kSharedChunks);
     return MbSpace{};
 }
 
@@ -215,7 +216,7 @@ MbSpace MbSpace::Build(const MbReferences& inUse, const PageReader& read, std::u
 
     MbSpace space;
     space.fileName_ = fileName;
-    space.blockCount_ = static_cast<std::uint32_t>(blocks);
+    space.SetBlockCount(static_cast<std::uint32_t>(blocks));
     std::vector<std::uint8_t> taken(static_cast<std::size_t>(blocks), 0);
     taken[0] = 1;
     const auto& shared = inUse.Shared();
@@ -237,7 +238,7 @@ MbSpace MbSpace::Build(const MbReferences& inUse, const PageReader& read, std::u
             }
             taken[b] = 1;
         }
-        space.ownRuns_[block] = count;
+        space.blocks_[block].ownBlocks = count;
     }
     std::uint32_t runStart = 0, runLength = 0;
     for (std::uint32_t block = 1; block < blocks; ++block) {
@@ -271,21 +272,52 @@ MbSpace MbSpace::Build(const MbReferences& inUse, const PageReader& read, std::u
     return space;
 }
 
-void MbSpace::SetShared(std::uint32_t block, const Shared& shared) {
-    if (const auto old = shared_.find(block); old != shared_.end()) {
-        roomy_.erase({old->second.freeChunks, block});
+void MbSpace::SetBlockCount(std::uint32_t count) {
+    blockCount_ = count;
+    if (blocks_.size() < count) {
+        blocks_.resize(count);
     }
-    shared_[block] = shared;
-    if (shared.usedSlots != ~std::uint64_t{0} && shared.freeChunks > 0) {
-        roomy_.insert({shared.freeChunks, block});
+}
+
+void MbSpace::Unlist(std::uint32_t block) {
+    Block& entry = blocks_[block];
+    if (!entry.roomy) {
+        return;
+    }
+    if (entry.roomyPrev != 0) {
+        blocks_[entry.roomyPrev].roomyNext = entry.roomyNext;
+    } else {
+        roomy_[entry.freeChunks] = entry.roomyNext;
+    }
+    if (entry.roomyNext != 0) {
+        blocks_[entry.roomyNext].roomyPrev = entry.roomyPrev;
+    }
+    entry.roomy = false;
+    entry.roomyPrev = entry.roomyNext = 0;
+}
+
+void MbSpace::SetShared(std::uint32_t block, const Shared& shared) {
+    Unlist(block);
+    Block& entry = blocks_[block];
+    entry.shared = true;
+    entry.usedSlots = shared.usedSlots;
+    entry.freeChunks = std::min<std::uint16_t>(shared.freeChunks, kChunks);
+    if (entry.usedSlots != ~std::uint64_t{0} && entry.freeChunks > 0) {
+        entry.roomy = true;
+        entry.roomyNext = roomy_[entry.freeChunks];
+        if (entry.roomyNext != 0) {
+            blocks_[entry.roomyNext].roomyPrev = block;
+        }
+        roomy_[entry.freeChunks] = block;
     }
 }
 
 void MbSpace::DropShared(std::uint32_t block) {
-    if (const auto old = shared_.find(block); old != shared_.end()) {
-        roomy_.erase({old->second.freeChunks, block});
-        shared_.erase(old);
-    }
+    Unlist(block);
+    Block& entry = blocks_[block];
+    entry.shared = false;
+    entry.usedSlots = 0;
+    entry.freeChunks = 0;
 }
 
 std::uint32_t MbSpace::TakeBlocks(std::uint32_t count) {
@@ -310,7 +342,7 @@ std::uint32_t MbSpace::TakeBlocks(std::uint32_t count) {
             freeRuns_.erase(last);
         }
     }
-    blockCount_ = start + count;
+    SetBlockCount(start + count);
     return start;
 }
 
@@ -360,7 +392,7 @@ BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& p
         std::memset(page.data() + at + length, 0, kMbBlockSize - at - length);
         written += length;
     }
-    ownRuns_[start] = static_cast<std::uint32_t>(blocks);
+    blocks_[start].ownBlocks = static_cast<std::uint32_t>(blocks);
     BlobRef ref;
     ref.offset = start * kMbBlockSize;
     ref.index = 0xFF;
@@ -370,9 +402,11 @@ BlobRef MbSpace::Store(std::string_view value, std::uint16_t mod, PageOverlay& p
 }
 
 bool MbSpace::HasRoom(std::uint32_t block, std::uint32_t chunks) const {
-    const auto found = shared_.find(block);
-    return found != shared_.end() && found->second.usedSlots != ~std::uint64_t{0} &&
-           found->second.freeChunks >= chunks;
+    if (block == 0 || block >= blocks_.size()) {
+        return false;
+    }
+    const Block& entry = blocks_[block];
+    return entry.shared && entry.usedSlots != ~std::uint64_t{0} && entry.freeChunks >= chunks;
 }
 
 std::uint32_t MbSpace::SharedBlockFor(std::uint32_t chunks, PageOverlay& pages) {
@@ -383,10 +417,9 @@ std::uint32_t MbSpace::SharedBlockFor(std::uint32_t chunks, PageOverlay& pages) 
     }
     // Only a block at least half free takes new values: many values then share its one page,
     // where a block with a small hole would take one value per page written.
-    if (!roomy_.empty()) {
-        const auto& [free, block] = *roomy_.rbegin();
-        if (free >= std::max(chunks, kSharedChunks / 2)) {
-            return block;
+    for (std::uint32_t free = kSharedChunks; free >= std::max(chunks, kSharedChunks / 2); --free) {
+        if (roomy_[free] != 0) {
+            return roomy_[free];
         }
     }
     const std::uint32_t block = TakeBlocks(1);
@@ -406,7 +439,7 @@ BlobRef MbSpace::StoreShared(std::string_view value, std::uint16_t mod, PageOver
     for (;;) {
         block = SharedBlockFor(chunks, pages);
         page = pages.Page(block);
-        shared = shared_.at(block);
+        shared = Shared{blocks_[block].usedSlots, blocks_[block].freeChunks};
         if (page[0] != kSharedBlock) {
             Damaged(fileName_, "a record points to a slot of the block at " +
                                    std::to_string(std::uint64_t{block} * kMbBlockSize) +
@@ -518,23 +551,21 @@ void MbSpace::Free(const BlobRef& ref) {
         Damaged(fileName,
                 "cannot free a BLOB outside the file (offset " + std::to_string(ref.offset) + ")");
     }
+    Block& entry = blocks_[block];
     if (ref.index == 0xFF) {
-        const auto found = ownRuns_.find(block);
-        if (found == ownRuns_.end()) {
+        if (entry.ownBlocks == 0) {
             Damaged(fileName, "cannot free a BLOB: block at " + std::to_string(ref.offset) +
                                   " is not a BLOB block");
         }
-        AddFreeRun(block, found->second);
-        ownRuns_.erase(found);
+        AddFreeRun(block, entry.ownBlocks);
+        entry.ownBlocks = 0;
         return;
     }
-    const auto found = shared_.find(block);
-    if (found == shared_.end() || ref.index >= kSlots ||
-        (found->second.usedSlots >> ref.index & 1) == 0) {
+    if (!entry.shared || ref.index >= kSlots || (entry.usedSlots >> ref.index & 1) == 0) {
         Damaged(fileName, "cannot free a BLOB: slot " + std::to_string(ref.index) +
                               " of block at " + std::to_string(ref.offset) + " is not in use");
     }
-    Shared shared = found->second;
+    Shared shared{entry.usedSlots, entry.freeChunks};
     shared.usedSlots &= ~(std::uint64_t{1} << ref.index);
     shared.freeChunks = static_cast<std::uint16_t>(
         std::min<std::uint32_t>(shared.freeChunks + (ref.length + 15) / 16, kSharedChunks));
@@ -553,7 +584,7 @@ void MbSpace::Finish(PageOverlay& pages) {
         if (last->first + last->second < blockCount_) {
             break;
         }
-        blockCount_ = last->first;
+        SetBlockCount(last->first);
         for (std::uint32_t i = last->first; i < last->first + last->second; ++i) {
             pages.Drop(i);
         }

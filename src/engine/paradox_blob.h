@@ -11,11 +11,9 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kelvara::paradox::detail {
@@ -125,9 +123,20 @@ public:
     void Finish(PageOverlay& pages);
 
 private:
+    static constexpr std::uint32_t kChunks = 235; // of a shared block, for values
+
     struct Shared {
         std::uint64_t usedSlots = 0;
         std::uint16_t freeChunks = 0;
+    };
+    // What is known of each block of the file.
+    struct Block {
+        std::uint64_t usedSlots = 0; // of a shared block
+        std::uint32_t ownBlocks = 0; // blocks of the value of its own that starts here, or 0
+        std::uint32_t roomyPrev = 0, roomyNext = 0; // among the blocks with as many free chunks
+        std::uint16_t freeChunks = 0;
+        bool shared = false; // a shared block this map keeps
+        bool roomy = false;  // listed by its free chunks (a slot and a chunk free)
     };
     std::uint32_t TakeBlocks(std::uint32_t count);
     void AddFreeRun(std::uint32_t start, std::uint32_t count);
@@ -136,13 +145,15 @@ private:
     bool HasRoom(std::uint32_t block, std::uint32_t chunks) const;
     void SetShared(std::uint32_t block, const Shared& shared);
     void DropShared(std::uint32_t block);
+    void Unlist(std::uint32_t block);
+    void SetBlockCount(std::uint32_t count);
 
     std::string fileName_; // for the messages
     std::uint32_t blockCount_ = 1;
-    std::map<std::uint32_t, std::uint32_t> freeRuns_;          // start block -> block count
-    std::unordered_map<std::uint32_t, std::uint32_t> ownRuns_; // start -> blocks of one value
-    std::unordered_map<std::uint32_t, Shared> shared_;
-    std::set<std::pair<std::uint16_t, std::uint32_t>> roomy_; // (free chunks, block) with a slot
+    std::map<std::uint32_t, std::uint32_t> freeRuns_; // start block -> block count
+    std::vector<Block> blocks_ = std::vector<Block>(1);
+    // The first block of each list of shared blocks with so many free chunks (0: none).
+    std::array<std::uint32_t, kChunks + 1> roomy_{};
     // The shared blocks that took the last values, the latest first: values of one commit go
     // together, so that the commit changes few pages.
     std::array<std::uint32_t, 8> recent_{};
