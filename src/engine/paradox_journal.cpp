@@ -384,6 +384,9 @@ PendingFlush WriteAtomically(const std::filesystem::path& journalPath,
     bool created = false;
     try {
         std::vector<std::unique_ptr<platform::File>> opened;
+        // Space for what grows is set aside first: a full disk then shows here, as an error of
+        // this commit, and not when the files are flushed after it has returned.
+        std::vector<platform::File*> files;
         for (FileChange& change : changes) {
             platform::File* file = change.file;
             if (file == nullptr) {
@@ -392,6 +395,15 @@ PendingFlush WriteAtomically(const std::filesystem::path& journalPath,
                 file = opened.back().get();
                 created = true;
             }
+            const std::uint64_t end = change.file != nullptr ? change.oldSize : 0;
+            if (change.newSize > end) {
+                file->Reserve(end, change.newSize - end);
+            }
+            files.push_back(file);
+        }
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const FileChange& change = changes[i];
+            platform::File* file = files[i];
             for (const FileWrite& write : change.writes) {
                 file->WriteAt(write.offset, write.bytes);
             }

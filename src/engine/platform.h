@@ -86,6 +86,10 @@ public:
     // Writes, truncations and syncs are the points where a test can make the system fail.
     void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void Resize(std::uint64_t size);
+    // Sets disk space aside for length bytes at offset (beyond the end, the size unchanged), so
+    // that a later write there does not fail for want of space. Throws when the disk is full;
+    // does nothing where the file system cannot do it.
+    void Reserve(std::uint64_t offset, std::uint64_t length);
     void Sync();
 
     // False when another File holds a conflicting lock.

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#ifdef __linux__
+#include <linux/falloc.h>
+#endif
 #include <new>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -204,6 +207,21 @@ void File::Resize(std::uint64_t size) {
     if (::ftruncate(Descriptor(handle_), static_cast<off_t>(size)) != 0) {
         Fail(path_, "cannot change the file size", errno);
     }
+}
+
+void File::Reserve(std::uint64_t offset, std::uint64_t length) {
+    FailurePoint("reserve");
+#ifdef __linux__
+    if (length > 0 &&
+        ::fallocate(Descriptor(handle_), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                    static_cast<off_t>(length)) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        Fail(path_, "cannot set disk space aside", errno);
+    }
+#else
+    (void)offset;
+    (void)length;
+#endif
 }
 
 void File::Sync() {

@@ -184,6 +184,11 @@ void File::Resize(std::uint64_t size) {
     }
 }
 
+void File::Reserve(std::uint64_t, std::uint64_t) {
+    // NTFS gives a file its space when it is written, and reports a full disk then.
+    FailurePoint("reserve");
+}
+
 void File::Sync() {
     FailurePoint("sync");
     if (!FlushFileBuffers(Handle(handle_))) {

@@ -8,10 +8,12 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <string_view>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -303,6 +305,76 @@ TEST_F(ParadoxCrash, AFailedFlushIsFinishedByTheNextCommit) {
         EXPECT_EQ(Contents(work / "t.db"), expectedContents);
         ExpectSoundTable(work);
     }
+}
+
+// A real full disk (a file system of 1 MiB, where this machine lets the tests mount one): the
+// commit either lands or reports the full disk, and then the table's files are as they were,
+// whether the journal or the files themselves found no room.
+TEST(ParadoxDiskFull, AFullDiskFailsTheCommitAndChangesNothing) {
+    ScratchFolder folder;
+    const auto disk = folder / "small";
+    std::filesystem::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "no small file system can be mounted here";
+    }
+    struct Unmount {
+        std::filesystem::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const auto tableFiles = [&] {
+        std::map<std::string, std::vector<std::uint8_t>> files;
+        for (const char* name : {"t.db", "t.mb", "t.px"}) {
+            files[name] = ReadBytes(disk / name);
+        }
+        return files;
+    };
+    int journalFull = 0, filesFull = 0, landed = 0;
+    for (std::size_t room = 0; room <= 480 * 1024; room += 12 * 1024) {
+        SCOPED_TRACE("room left: " + std::to_string(room));
+        for (const auto& entry : std::filesystem::directory_iterator(disk)) {
+            std::filesystem::remove(entry.path());
+        }
+        Populate(disk / "t.db");
+        const auto before = tableFiles();
+        // Fill the disk, then give back the room.
+        {
+            std::FILE* filler = std::fopen((disk / "filler").c_str(), "wb");
+            ASSERT_NE(filler, nullptr);
+            const std::vector<char> chunk(4096, 'f');
+            while (std::fwrite(chunk.data(), 1, chunk.size(), filler) == chunk.size() &&
+                   std::fflush(filler) == 0) {
+            }
+            std::fclose(filler);
+            const auto size = std::filesystem::file_size(disk / "filler");
+            std::filesystem::resize_file(disk / "filler", size > room ? size - room : 0);
+        }
+        auto table = ParadoxTable::Open(disk / "t.db", {});
+        Transaction batch(*table);
+        for (unsigned i = 0; i < 30; ++i) {
+            RecordBuffer record = table->NewRecord();
+            record.Set(1, FieldValue::FromBytes("Grown"));
+            record.Set(4, FieldValue::FromBytes(Text(2500, i)));
+            batch.Append(std::move(record));
+        }
+        try {
+            batch.Commit();
+            ++landed;
+            table.reset();
+            EXPECT_EQ(ParadoxTable::Open(disk / "t.db", {})->RecordCount(), 90u);
+            continue;
+        } catch (const EParadoxError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find("No space left"), std::string::npos) << message;
+            (message.find("t.db-journal") != std::string::npos ? journalFull : filesFull) += 1;
+        }
+        table.reset();
+        EXPECT_EQ(tableFiles(), before);
+        EXPECT_FALSE(std::filesystem::exists(disk / "t.db-journal"));
+        EXPECT_EQ(ParadoxTable::Open(disk / "t.db", {})->RecordCount(), 60u);
+    }
+    EXPECT_GT(journalFull, 0);
+    EXPECT_GT(filesFull, 0);
+    EXPECT_GT(landed, 0);
 }
 
 TEST_F(ParadoxCrash, KilledWhileCommittingAgainAndAgain) {
