@@ -184,9 +184,16 @@ void ParadoxTable::State::StartWalk() {
     walkedMbSize = stamp.mbSize - 1;
     walked.emplace(walkedMbSize);
     walkNext = 0;
+    walkBroken = false;
     walkFault = static_cast<std::uint32_t>(recordOffsets.size());
     try {
-        walker = std::thread([this] { WalkPieces(*walked, walkFault); });
+        walker = std::thread([this] {
+            try {
+                WalkPieces(*walked, walkFault);
+            } catch (...) {
+                walkBroken = true; // out of memory: the commit walks alone
+            }
+        });
     } catch (const std::system_error&) {
         // The commit walks alone.
     }
@@ -211,10 +218,13 @@ detail::MbReferences ParadoxTable::State::References(std::uint64_t mbSize) {
         }
         detail::MbReferences found = std::move(*walked);
         walked.reset();
-        if (fault < count || walkFault < count || !found.Merge(mine)) {
-            refuse();
+        if (!walkBroken) {
+            if (fault < count || walkFault < count || !found.Merge(mine)) {
+                refuse();
+            }
+            return found;
         }
-        return found;
+        walkBroken = false;
     }
     StopWalk();
     detail::MbReferences inUse(mbSize);

@@ -87,6 +87,7 @@ struct ParadoxTable::State {
     std::uint64_t walkedMbSize = 0;
     std::atomic<std::uint32_t> walkNext{0};
     std::atomic<bool> walkStop{false};
+    bool walkBroken = false;     // the walker failed (read after it is joined)
     std::uint32_t walkFault = 0; // a record pointing somewhere impossible, or the record count
 
     State() = default;
