@@ -130,15 +130,14 @@ constexpr std::size_t kWalkAheadRecords = 20000;
 
 std::uint32_t ParadoxTable::State::Gather(std::uint32_t from, std::uint32_t to,
                                           detail::MbReferences& inUse) const {
-    const State& s = *this;
     std::vector<std::size_t> descriptors; // offsets in a record
-    for (const FieldInfo& field : s.header.info.fields) {
+    for (const FieldInfo& field : header.info.fields) {
         if (IsBlobType(field.def.type)) {
             descriptors.push_back(field.offset + field.storedSize - 10u);
         }
     }
     for (std::uint32_t r = from; r < to; ++r) {
-        const std::uint8_t* record = s.db.data() + s.recordOffsets[r];
+        const std::uint8_t* record = db.data() + recordOffsets[r];
         for (const std::size_t at : descriptors) {
             const BlobRef ref = detail::ReadBlobRef(record + at);
             if (ref.length > 0 && ref.InMb() && !inUse.Add(ref)) {
@@ -792,21 +791,18 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     // the journal is gone: the caller goes on meanwhile.
     s.lastCommitId = commitId;
     unlock.handedOver = true;
-    try {
-        s.flusher = std::thread([flush, file = s.dbFile.get()] {
-            try {
-                flush.Complete();
-            } catch (...) {
-                // The journal stays; the next open or commit finishes the change.
-            }
-            file->UnlockCommit();
-        });
-    } catch (const std::system_error&) {
+    const auto finish = [flush, file = s.dbFile.get()] {
         try {
             flush.Complete();
-        } catch (const EParadoxError&) {
+        } catch (...) {
+            // The journal stays; the next open or commit finishes the change.
         }
-        s.dbFile->UnlockCommit();
+        file->UnlockCommit();
+    };
+    try {
+        s.flusher = std::thread(finish);
+    } catch (const std::system_error&) {
+        finish(); // no thread to be had: flushed before the commit returns
     }
 
     // The snapshot takes the new state (once nothing reads it any more: a walk this commit did

@@ -365,8 +365,8 @@ class ParadoxTable {
 public:
     // Opens the table at dbPath (the .db file; the .mb and .px beside it are found by extension,
     // matching the case of the .db extension or, failing that, any case). Throws EParadoxError
-    // when the file is missing, no table, encrypted or damaged, ETableInUse when locked. A hot
-    // journal left by a commit that died is rolled back first (this needs write access).
+    // when the file is missing, no table, encrypted or damaged, ETableInUse when locked. A
+    // journal left by an interrupted commit is finished first (this needs write access).
     static std::unique_ptr<ParadoxTable> Open(const std::filesystem::path& dbPath,
                                               OpenOptions options = {});
     // Creates an empty table at dbPath, replacing any table there (.db, .mb, .px and stale

@@ -616,7 +616,7 @@ TEST_F(LanguageScannerRows, RowsThatCannotBeWrittenAreReportedAndNotCounted) {
     TTable table;
     table.SetTableName(path);
     table.Open();
-    // A folder where the table's rollback journal goes makes the write of the rows fail.
+    // A folder where the table's journal goes makes the write of the rows fail.
     const auto blocker = std::filesystem::path(path + "-journal");
     std::filesystem::create_directories(blocker / "occupied");
     TLanguageScanner scanner;
