@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
@@ -364,8 +366,9 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     };
     // The record bytes to store: set BLOB values placed, values borrowed from another record
     // copied so that no two records share a BLOB.
-    auto compose = [&](const RecordBuffer& buffer, std::int64_t target) {
-        std::vector<std::uint8_t> bytes = buffer.bytes_;
+    auto compose = [&](const RecordBuffer& buffer, std::int64_t target,
+                       std::vector<std::uint8_t>& bytes) {
+        bytes.assign(buffer.bytes_.begin(), buffer.bytes_.end());
         for (std::size_t f = 0; f < info.fields.size(); ++f) {
             const FieldInfo& field = info.fields[f];
             if (!IsBlobType(field.def.type)) {
@@ -393,13 +396,22 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
             }
             detail::WriteBlobRef(field, ref, bytes);
         }
-        return bytes;
     };
 
     for (const std::uint32_t index : deletes) {
         freeBlobs(s.RecordBytes(index), nullptr);
     }
-    std::map<std::uint32_t, std::vector<std::uint8_t>> updated;
+    // Most commits only edit records and keep their keys: then, in a file whose chain is as a
+    // commit leaves it, every record is written where it is and the chain stays.
+    const bool keysKept =
+        !keyed || std::all_of(updates.begin(), updates.end(), [&](const auto& update) {
+            return detail::CompareKeys(info, update.second->bytes_.data(),
+                                       s.RecordBytes(update.first).data()) == 0;
+        });
+    const bool inPlaceOnly = deletes.empty() && appends.empty() && keysKept && s.chainTidy;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> updated; // unless inPlaceOnly
+    std::vector<FileWrite> recordWrites;                        // if inPlaceOnly
+    std::vector<std::uint8_t> composed;
     for (const auto& [index, buffer] : updates) {
         std::vector<bool> replaced(info.fields.size(), false);
         for (std::size_t f = 0; f < info.fields.size(); ++f) {
@@ -407,7 +419,13 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
                 buffer->FindBlob(static_cast<int>(f)) != nullptr || buffer->origin_ != index;
         }
         freeBlobs(s.RecordBytes(index), &replaced);
-        updated[index] = compose(*buffer, index);
+        if (inPlaceOnly) {
+            compose(*buffer, index, composed);
+            AddDiff(recordWrites, s.recordOffsets[index], s.RecordBytes(index), composed,
+                    s.db.size());
+        } else {
+            compose(*buffer, index, updated[index]);
+        }
     }
     std::uint32_t autoInc = s.header.autoInc;
     int autoField = -1;
@@ -426,7 +444,8 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     }
     std::vector<std::vector<std::uint8_t>> inserted;
     for (const RecordBuffer* buffer : appends) {
-        std::vector<std::uint8_t> bytes = compose(*buffer, -1);
+        std::vector<std::uint8_t> bytes;
+        compose(*buffer, -1, bytes);
         if (autoField >= 0 && buffer->autoIncrement_) {
             result.appendedAutoInc.push_back(*buffer->autoIncrement_);
         } else if (autoField >= 0) {
@@ -444,261 +463,288 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     }
 
     // Data blocks.
-    std::vector<WorkBlock> work;
-    work.reserve(s.chain.size() + inserted.size() + 1);
-    {
-        std::uint32_t first = 0;
-        for (const ChainBlock& block : s.chain) {
-            work.push_back(WorkBlock{block.block, first, block.count, true, std::nullopt, {}});
-            first += block.count;
-        }
-    }
-    auto materialize = [&](WorkBlock& block) -> std::vector<std::uint8_t>& {
-        if (!block.records) {
-            block.records.emplace();
-            if (block.originalCount > 0) {
-                const std::uint8_t* start = s.db.data() + s.recordOffsets[block.firstIndex];
-                block.records->assign(start, start + block.originalCount * rs);
-            }
-            for (const auto& [position, bytes] : block.inPlace) {
-                std::copy(bytes->begin(), bytes->end(),
-                          block.records->begin() + static_cast<std::ptrdiff_t>(position * rs));
-            }
-            block.inPlace.clear();
-        }
-        return *block.records;
-    };
-    auto blockOf = [&](std::uint32_t index) -> std::size_t {
-        const auto found = std::upper_bound(
-            work.begin(), work.end(), index,
-            [](std::uint32_t i, const WorkBlock& block) { return i < block.firstIndex; });
-        return static_cast<std::size_t>(found - work.begin()) - 1;
-    };
-    // Updates in place (or, when a key changes, a delete and an insert), then deletions from the
-    // back of each block so that positions stay valid.
-    std::set<std::uint32_t> removals = deletes;
-    for (auto& [index, bytes] : updated) {
-        if (keyed && detail::CompareKeys(info, bytes.data(), s.RecordBytes(index).data()) != 0) {
-            removals.insert(index);
-            inserted.push_back(bytes);
-            continue;
-        }
-        WorkBlock& block = work[blockOf(index)];
-        block.inPlace.emplace_back(index - block.firstIndex, &bytes);
-    }
-    for (auto index = removals.rbegin(); index != removals.rend(); ++index) {
-        WorkBlock& block = work[blockOf(*index)];
-        auto& records = materialize(block);
-        const auto at =
-            records.begin() + static_cast<std::ptrdiff_t>((*index - block.firstIndex) * rs);
-        records.erase(at, at + static_cast<std::ptrdiff_t>(rs));
-    }
-    std::vector<std::uint16_t> freed;
-    std::erase_if(work, [&](const WorkBlock& block) {
-        if (block.Count(rs) == 0) {
-            freed.push_back(block.block);
-            return true;
-        }
-        return false;
-    });
-
-    // Free blocks: those outside the old chain, those just emptied; new blocks take the lowest.
-    std::set<std::uint16_t> freeBlocks(freed.begin(), freed.end());
-    {
-        std::vector<bool> inChain(s.header.fileBlocks + 1u, false);
-        for (const ChainBlock& block : s.chain) {
-            inChain[block.block] = true;
-        }
-        for (std::uint32_t b = 1; b <= s.header.fileBlocks; ++b) {
-            if (!inChain[b]) {
-                freeBlocks.insert(static_cast<std::uint16_t>(b));
-            }
-        }
-    }
-    std::uint32_t fileBlocks = s.header.fileBlocks;
-    auto newBlock = [&]() -> std::uint16_t {
-        if (!freeBlocks.empty()) {
-            const std::uint16_t block = *freeBlocks.begin();
-            freeBlocks.erase(freeBlocks.begin());
-            return block;
-        }
-        if (fileBlocks >= kMaxBlocks) {
-            throw EParadoxError(s.name + ": the table is full (65535 blocks of " +
-                                std::to_string(info.blockSize) + " bytes)");
-        }
-        return static_cast<std::uint16_t>(++fileBlocks);
-    };
-    const std::size_t capacity = (info.blockSize - detail::kBlockHeaderSize) / rs;
-    auto recordAt = [&](const WorkBlock& block, std::size_t position) -> const std::uint8_t* {
-        if (block.records) {
-            return block.records->data() + position * rs;
-        }
-        return s.db.data() + s.recordOffsets[block.firstIndex] + position * rs;
-    };
-    auto appendToEnd = [&](const std::vector<std::uint8_t>& bytes) {
-        if (work.empty() || work.back().Count(rs) >= capacity) {
-            WorkBlock block;
-            block.block = newBlock();
-            block.original = false;
-            block.records.emplace();
-            work.push_back(std::move(block));
-        }
-        auto& records = materialize(work.back());
-        records.insert(records.end(), bytes.begin(), bytes.end());
-    };
-    for (const auto& bytes : inserted) {
-        if (!keyed) {
-            appendToEnd(bytes);
-            continue;
-        }
-        // The last block whose first key is not above the new key, then the place inside it.
-        std::size_t k = 0;
-        {
-            std::size_t low = 0, high = work.size();
-            while (low < high) {
-                const std::size_t mid = (low + high) / 2;
-                if (detail::CompareKeys(info, recordAt(work[mid], 0), bytes.data()) <= 0) {
-                    low = mid + 1;
-                } else {
-                    high = mid;
-                }
-            }
-            k = low == 0 ? 0 : low - 1;
-        }
-        if (work.empty()) {
-            appendToEnd(bytes);
-            continue;
-        }
-        const std::uint32_t blockCount = work[k].Count(rs);
-        std::size_t position = 0;
-        {
-            std::size_t low = 0, high = blockCount;
-            while (low < high) {
-                const std::size_t mid = (low + high) / 2;
-                if (detail::CompareKeys(info, recordAt(work[k], mid), bytes.data()) < 0) {
-                    low = mid + 1;
-                } else {
-                    high = mid;
-                }
-            }
-            position = low;
-        }
-        if (position < blockCount &&
-            detail::CompareKeys(info, recordAt(work[k], position), bytes.data()) == 0) {
-            throw EParadoxError(s.name + ": a record with the key " + KeyText(info, bytes.data()) +
-                                " exists already");
-        }
-        if (k + 1 == work.size() && position == blockCount) {
-            appendToEnd(bytes);
-            continue;
-        }
-        auto& records = materialize(work[k]);
-        records.insert(records.begin() + static_cast<std::ptrdiff_t>(position * rs), bytes.begin(),
-                       bytes.end());
-        if (records.size() / rs > capacity) {
-            WorkBlock upper;
-            upper.block = newBlock();
-            upper.original = false;
-            const std::size_t keep = (records.size() / rs + 1) / 2;
-            upper.records.emplace(records.begin() + static_cast<std::ptrdiff_t>(keep * rs),
-                                  records.end());
-            records.resize(keep * rs);
-            work.insert(work.begin() + static_cast<std::ptrdiff_t>(k + 1), std::move(upper));
-        }
-    }
-
-    // Blocks at the end of the file that nothing uses are cut off.
-    while (fileBlocks > 0 && freeBlocks.count(static_cast<std::uint16_t>(fileBlocks)) != 0) {
-        freeBlocks.erase(static_cast<std::uint16_t>(fileBlocks));
-        --fileBlocks;
-    }
-
-    // The new .db bytes, as writes against the snapshot.
     const std::uint64_t oldDbSize = s.db.size();
-    const std::uint64_t newDbSize = info.headerSize + std::uint64_t{fileBlocks} * info.blockSize;
+    std::uint64_t newDbSize = oldDbSize;
     std::vector<FileWrite> dbWrites;
     std::vector<std::uint8_t> header(s.db.begin(), s.db.begin() + info.headerSize);
-    std::uint32_t total = 0;
-    for (const WorkBlock& block : work) {
-        total += block.Count(rs);
-    }
-    {
+    std::uint32_t total = count;
+    std::vector<ChainBlock> chain;
+    std::set<std::uint32_t> removals = deletes;
+    std::vector<WorkBlock> work;
+    std::vector<std::uint32_t> firstIndexes; // of each chain block, when the chain stays
+    std::function<const std::uint8_t*(std::size_t position)> firstRecordOf;
+    auto writeHeader = [&](std::uint16_t blocks, std::uint16_t fileBlocks, std::uint16_t first,
+                           std::uint16_t last, std::uint16_t firstFree) {
         std::uint8_t* p = header.data();
         namespace o = detail::offset;
         PutU32LE(p + o::kNumRecords, total);
-        PutU16LE(p + o::kNextBlock, static_cast<std::uint16_t>(work.size()));
-        PutU16LE(p + o::kFileBlocks, static_cast<std::uint16_t>(fileBlocks));
-        PutU16LE(p + o::kFirstBlock, work.empty() ? 0 : work.front().block);
-        PutU16LE(p + o::kLastBlock, work.empty() ? 0 : work.back().block);
-        PutU16LE(p + o::kMaxBlocks, static_cast<std::uint16_t>(fileBlocks));
+        PutU16LE(p + o::kNextBlock, blocks);
+        PutU16LE(p + o::kFileBlocks, fileBlocks);
+        PutU16LE(p + o::kFirstBlock, first);
+        PutU16LE(p + o::kLastBlock, last);
+        PutU16LE(p + o::kMaxBlocks, fileBlocks);
         PutU32LE(p + o::kAutoInc, autoInc);
-        PutU16LE(p + o::kFirstFreeBlock, freeBlocks.empty() ? 0 : *freeBlocks.begin());
+        PutU16LE(p + o::kFirstFreeBlock, firstFree);
         if (s.header.hasUpdateTime) {
             const std::uint32_t old = GetU32LE(p + o::kUpdateTime);
             const auto now = static_cast<std::uint32_t>(std::time(nullptr));
             PutU32LE(p + o::kUpdateTime, now > old ? now : old + 1);
         }
         AddDiff(dbWrites, 0, Slice(s.db, 0, header.size()), header, oldDbSize);
-    }
-    std::vector<std::uint8_t> blockBytes(info.blockSize);
-    auto blockOffset = [&](std::uint16_t block) {
-        return info.headerSize + (block - 1u) * std::uint64_t{info.blockSize};
     };
-    std::vector<std::pair<std::uint16_t, std::vector<FileWrite>>> blockWrites;
-    auto writeBlock = [&](std::uint16_t block, std::uint16_t next, std::uint16_t previous,
-                          const WorkBlock* content) {
-        const std::uint64_t at = blockOffset(block);
-        const auto old = Slice(s.db, at, info.blockSize);
-        std::fill(blockBytes.begin(), blockBytes.end(), std::uint8_t{0});
-        if (content == nullptr) {
-            // A free block keeps its old bytes; only its header changes.
-            std::copy(old.begin(), old.end(), blockBytes.begin());
-        } else if (content->records) {
-            std::copy(content->records->begin(), content->records->end(),
-                      blockBytes.begin() + detail::kBlockHeaderSize);
-        } else {
-            std::copy(old.begin(), old.end(), blockBytes.begin());
+    if (inPlaceOnly) {
+        chain = s.chain;
+        writeHeader(static_cast<std::uint16_t>(chain.size()), s.header.fileBlocks,
+                    chain.front().block, chain.back().block, 0);
+        std::move(recordWrites.begin(), recordWrites.end(), std::back_inserter(dbWrites));
+        firstIndexes.reserve(chain.size());
+        std::uint32_t first = 0;
+        for (const ChainBlock& block : chain) {
+            firstIndexes.push_back(first);
+            first += block.count;
         }
-        const int records = content == nullptr ? 0 : static_cast<int>(content->Count(rs));
-        PutU16LE(blockBytes.data(), next);
-        PutU16LE(blockBytes.data() + 2, previous);
-        PutU16LE(blockBytes.data() + 4,
-                 static_cast<std::uint16_t>((records - 1) * static_cast<int>(rs)));
-        AddDiff(dbWrites, at, old, blockBytes, oldDbSize);
-    };
-    for (std::size_t i = 0; i < work.size(); ++i) {
-        const std::uint16_t next = i + 1 < work.size() ? work[i + 1].block : 0;
-        const std::uint16_t previous = i > 0 ? work[i - 1].block : 0;
-        const WorkBlock& block = work[i];
-        const std::uint64_t at = blockOffset(block.block);
-        const bool linksSame = block.original && !block.records && at + 4 <= oldDbSize &&
-                               GetU16LE(s.db.data() + at) == next &&
-                               GetU16LE(s.db.data() + at + 2) == previous;
-        if (!linksSame) {
-            if (!block.inPlace.empty()) {
-                materialize(work[i]);
+        firstRecordOf = [&](std::size_t position) {
+            return s.RecordBytes(firstIndexes[position]).data();
+        };
+    } else {
+        work.reserve(s.chain.size() + inserted.size() + 1);
+        {
+            std::uint32_t first = 0;
+            for (const ChainBlock& block : s.chain) {
+                work.push_back(WorkBlock{block.block, first, block.count, true, std::nullopt, {}});
+                first += block.count;
             }
-            writeBlock(block.block, next, previous, &block);
-            continue;
         }
-        for (const auto& [position, bytes] : block.inPlace) {
-            const std::uint64_t record =
-                at + detail::kBlockHeaderSize + position * std::uint64_t{rs};
-            AddDiff(dbWrites, record, Slice(s.db, record, rs), *bytes, oldDbSize);
+        auto materialize = [&](WorkBlock& block) -> std::vector<std::uint8_t>& {
+            if (!block.records) {
+                block.records.emplace();
+                if (block.originalCount > 0) {
+                    const std::uint8_t* start = s.db.data() + s.recordOffsets[block.firstIndex];
+                    block.records->assign(start, start + block.originalCount * rs);
+                }
+                for (const auto& [position, bytes] : block.inPlace) {
+                    std::copy(bytes->begin(), bytes->end(),
+                              block.records->begin() + static_cast<std::ptrdiff_t>(position * rs));
+                }
+                block.inPlace.clear();
+            }
+            return *block.records;
+        };
+        auto blockOf = [&](std::uint32_t index) -> std::size_t {
+            const auto found = std::upper_bound(
+                work.begin(), work.end(), index,
+                [](std::uint32_t i, const WorkBlock& block) { return i < block.firstIndex; });
+            return static_cast<std::size_t>(found - work.begin()) - 1;
+        };
+        // Updates in place (or, when a key changes, a delete and an insert), then deletions from
+        // the back of each block so that positions stay valid.
+        for (auto& [index, bytes] : updated) {
+            if (keyed &&
+                detail::CompareKeys(info, bytes.data(), s.RecordBytes(index).data()) != 0) {
+                removals.insert(index);
+                inserted.push_back(bytes);
+                continue;
+            }
+            WorkBlock& block = work[blockOf(index)];
+            block.inPlace.emplace_back(index - block.firstIndex, &bytes);
         }
-    }
-    for (auto it = freeBlocks.begin(); it != freeBlocks.end(); ++it) {
-        const auto next = std::next(it);
-        writeBlock(*it, next == freeBlocks.end() ? 0 : *next, 0, nullptr);
+        for (auto index = removals.rbegin(); index != removals.rend(); ++index) {
+            WorkBlock& block = work[blockOf(*index)];
+            auto& records = materialize(block);
+            const auto at =
+                records.begin() + static_cast<std::ptrdiff_t>((*index - block.firstIndex) * rs);
+            records.erase(at, at + static_cast<std::ptrdiff_t>(rs));
+        }
+        std::vector<std::uint16_t> freed;
+        std::erase_if(work, [&](const WorkBlock& block) {
+            if (block.Count(rs) == 0) {
+                freed.push_back(block.block);
+                return true;
+            }
+            return false;
+        });
+
+        // Free blocks: those outside the old chain, those just emptied; new blocks take the lowest.
+        std::set<std::uint16_t> freeBlocks(freed.begin(), freed.end());
+        {
+            std::vector<bool> inChain(s.header.fileBlocks + 1u, false);
+            for (const ChainBlock& block : s.chain) {
+                inChain[block.block] = true;
+            }
+            for (std::uint32_t b = 1; b <= s.header.fileBlocks; ++b) {
+                if (!inChain[b]) {
+                    freeBlocks.insert(static_cast<std::uint16_t>(b));
+                }
+            }
+        }
+        std::uint32_t fileBlocks = s.header.fileBlocks;
+        auto newBlock = [&]() -> std::uint16_t {
+            if (!freeBlocks.empty()) {
+                const std::uint16_t block = *freeBlocks.begin();
+                freeBlocks.erase(freeBlocks.begin());
+                return block;
+            }
+            if (fileBlocks >= kMaxBlocks) {
+                throw EParadoxError(s.name + ": the table is full (65535 blocks of " +
+                                    std::to_string(info.blockSize) + " bytes)");
+            }
+            return static_cast<std::uint16_t>(++fileBlocks);
+        };
+        const std::size_t capacity = (info.blockSize - detail::kBlockHeaderSize) / rs;
+        auto recordAt = [&](const WorkBlock& block, std::size_t position) -> const std::uint8_t* {
+            if (block.records) {
+                return block.records->data() + position * rs;
+            }
+            return s.db.data() + s.recordOffsets[block.firstIndex] + position * rs;
+        };
+        auto appendToEnd = [&](const std::vector<std::uint8_t>& bytes) {
+            if (work.empty() || work.back().Count(rs) >= capacity) {
+                WorkBlock block;
+                block.block = newBlock();
+                block.original = false;
+                block.records.emplace();
+                work.push_back(std::move(block));
+            }
+            auto& records = materialize(work.back());
+            records.insert(records.end(), bytes.begin(), bytes.end());
+        };
+        for (const auto& bytes : inserted) {
+            if (!keyed) {
+                appendToEnd(bytes);
+                continue;
+            }
+            // The last block whose first key is not above the new key, then the place inside it.
+            std::size_t k = 0;
+            {
+                std::size_t low = 0, high = work.size();
+                while (low < high) {
+                    const std::size_t mid = (low + high) / 2;
+                    if (detail::CompareKeys(info, recordAt(work[mid], 0), bytes.data()) <= 0) {
+                        low = mid + 1;
+                    } else {
+                        high = mid;
+                    }
+                }
+                k = low == 0 ? 0 : low - 1;
+            }
+            if (work.empty()) {
+                appendToEnd(bytes);
+                continue;
+            }
+            const std::uint32_t blockCount = work[k].Count(rs);
+            std::size_t position = 0;
+            {
+                std::size_t low = 0, high = blockCount;
+                while (low < high) {
+                    const std::size_t mid = (low + high) / 2;
+                    if (detail::CompareKeys(info, recordAt(work[k], mid), bytes.data()) < 0) {
+                        low = mid + 1;
+                    } else {
+                        high = mid;
+                    }
+                }
+                position = low;
+            }
+            if (position < blockCount &&
+                detail::CompareKeys(info, recordAt(work[k], position), bytes.data()) == 0) {
+                throw EParadoxError(s.name + ": a record with the key " +
+                                    KeyText(info, bytes.data()) + " exists already");
+            }
+            if (k + 1 == work.size() && position == blockCount) {
+                appendToEnd(bytes);
+                continue;
+            }
+            auto& records = materialize(work[k]);
+            records.insert(records.begin() + static_cast<std::ptrdiff_t>(position * rs),
+                           bytes.begin(), bytes.end());
+            if (records.size() / rs > capacity) {
+                WorkBlock upper;
+                upper.block = newBlock();
+                upper.original = false;
+                const std::size_t keep = (records.size() / rs + 1) / 2;
+                upper.records.emplace(records.begin() + static_cast<std::ptrdiff_t>(keep * rs),
+                                      records.end());
+                records.resize(keep * rs);
+                work.insert(work.begin() + static_cast<std::ptrdiff_t>(k + 1), std::move(upper));
+            }
+        }
+
+        // Blocks at the end of the file that nothing uses are cut off.
+        while (fileBlocks > 0 && freeBlocks.count(static_cast<std::uint16_t>(fileBlocks)) != 0) {
+            freeBlocks.erase(static_cast<std::uint16_t>(fileBlocks));
+            --fileBlocks;
+        }
+
+        // The new .db bytes, as writes against the snapshot.
+        newDbSize = info.headerSize + std::uint64_t{fileBlocks} * info.blockSize;
+        total = 0;
+        for (const WorkBlock& block : work) {
+            total += block.Count(rs);
+        }
+        writeHeader(static_cast<std::uint16_t>(work.size()), static_cast<std::uint16_t>(fileBlocks),
+                    work.empty() ? 0 : work.front().block, work.empty() ? 0 : work.back().block,
+                    freeBlocks.empty() ? 0 : *freeBlocks.begin());
+        std::vector<std::uint8_t> blockBytes(info.blockSize);
+        auto blockOffset = [&](std::uint16_t block) {
+            return info.headerSize + (block - 1u) * std::uint64_t{info.blockSize};
+        };
+        std::vector<std::pair<std::uint16_t, std::vector<FileWrite>>> blockWrites;
+        auto writeBlock = [&](std::uint16_t block, std::uint16_t next, std::uint16_t previous,
+                              const WorkBlock* content) {
+            const std::uint64_t at = blockOffset(block);
+            const auto old = Slice(s.db, at, info.blockSize);
+            std::fill(blockBytes.begin(), blockBytes.end(), std::uint8_t{0});
+            if (content == nullptr) {
+                // A free block keeps its old bytes; only its header changes.
+                std::copy(old.begin(), old.end(), blockBytes.begin());
+            } else if (content->records) {
+                std::copy(content->records->begin(), content->records->end(),
+                          blockBytes.begin() + detail::kBlockHeaderSize);
+            } else {
+                std::copy(old.begin(), old.end(), blockBytes.begin());
+            }
+            const int records = content == nullptr ? 0 : static_cast<int>(content->Count(rs));
+            PutU16LE(blockBytes.data(), next);
+            PutU16LE(blockBytes.data() + 2, previous);
+            PutU16LE(blockBytes.data() + 4,
+                     static_cast<std::uint16_t>((records - 1) * static_cast<int>(rs)));
+            AddDiff(dbWrites, at, old, blockBytes, oldDbSize);
+        };
+        for (std::size_t i = 0; i < work.size(); ++i) {
+            const std::uint16_t next = i + 1 < work.size() ? work[i + 1].block : 0;
+            const std::uint16_t previous = i > 0 ? work[i - 1].block : 0;
+            const WorkBlock& block = work[i];
+            const std::uint64_t at = blockOffset(block.block);
+            const bool linksSame = block.original && !block.records && at + 4 <= oldDbSize &&
+                                   GetU16LE(s.db.data() + at) == next &&
+                                   GetU16LE(s.db.data() + at + 2) == previous;
+            if (!linksSame) {
+                if (!block.inPlace.empty()) {
+                    materialize(work[i]);
+                }
+                writeBlock(block.block, next, previous, &block);
+                continue;
+            }
+            for (const auto& [position, bytes] : block.inPlace) {
+                const std::uint64_t record =
+                    at + detail::kBlockHeaderSize + position * std::uint64_t{rs};
+                AddDiff(dbWrites, record, Slice(s.db, record, rs), *bytes, oldDbSize);
+            }
+        }
+        for (auto it = freeBlocks.begin(); it != freeBlocks.end(); ++it) {
+            const auto next = std::next(it);
+            writeBlock(*it, next == freeBlocks.end() ? 0 : *next, 0, nullptr);
+        }
+        // The new chain, for the primary index and the snapshot afterwards.
+        for (const WorkBlock& block : work) {
+            chain.push_back(ChainBlock{block.block, static_cast<std::uint16_t>(block.Count(rs))});
+        }
+        firstRecordOf = [&work, recordAt](std::size_t position) {
+            return recordAt(work[position], 0);
+        };
     }
     std::sort(dbWrites.begin(), dbWrites.end(),
               [](const FileWrite& a, const FileWrite& b) { return a.offset < b.offset; });
-
-    // The new chain, for the primary index and the snapshot afterwards.
-    std::vector<ChainBlock> chain;
-    for (const WorkBlock& block : work) {
-        chain.push_back(ChainBlock{block.block, static_cast<std::uint16_t>(block.Count(rs))});
-    }
 
     std::vector<detail::FileChange> fileChanges;
     detail::FileChange dbChange;
@@ -740,7 +786,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
         source.info = &info;
         source.dbHeader = header;
         source.chain = &chain;
-        source.firstRecord = [&](std::size_t position) { return recordAt(work[position], 0); };
+        source.firstRecord = firstRecordOf;
         source.oldIndex = s.px;
         const std::string pxName = s.pxPath.filename().string();
         source.indexName = pxName;

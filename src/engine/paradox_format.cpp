@@ -304,7 +304,8 @@ DbHeader ParseDbHeader(ByteReader file, const std::string& fileName) {
 }
 
 std::vector<ChainBlock> ReadChain(ByteReader file, const DbHeader& header,
-                                  const std::string& fileName, std::vector<std::string>& warnings) {
+                                  const std::string& fileName, std::vector<std::string>& warnings,
+                                  bool* backLinked) {
     const TableInfo& info = header.info;
     const std::size_t capacity = (info.blockSize - kBlockHeaderSize) / info.recordSize;
     std::vector<ChainBlock> chain;
@@ -312,6 +313,7 @@ std::vector<ChainBlock> ReadChain(ByteReader file, const DbHeader& header,
     std::uint64_t total = 0;
     std::uint16_t block = header.firstBlock;
     std::uint16_t previous = 0;
+    bool linked = true;
     while (block != 0) {
         if (block > header.fileBlocks) {
             Damaged(fileName, "block " + std::to_string(previous) + " links to block " +
@@ -324,6 +326,7 @@ std::vector<ChainBlock> ReadChain(ByteReader file, const DbHeader& header,
         seen[block] = true;
         const std::uint64_t at = info.headerSize + (block - 1u) * std::uint64_t{info.blockSize};
         const std::uint16_t next = file.U16LE(at);
+        linked = linked && file.U16LE(at + 2) == previous;
         const auto addDataSize = static_cast<std::int16_t>(file.U16LE(at + 4));
         const std::int64_t used = addDataSize + static_cast<std::int64_t>(info.recordSize);
         if (used < 0 || used % info.recordSize != 0 ||
@@ -341,6 +344,9 @@ std::vector<ChainBlock> ReadChain(ByteReader file, const DbHeader& header,
     if (total != header.numRecords) {
         warnings.push_back(fileName + ": the header counts " + std::to_string(header.numRecords) +
                            " records, the blocks hold " + std::to_string(total));
+    }
+    if (backLinked != nullptr) {
+        *backLinked = linked;
     }
     return chain;
 }

@@ -70,8 +70,10 @@ DbHeader ParseDbHeader(ByteReader file, const std::string& fileName);
 
 // Walks the block chain from the first block; throws on a link out of range, a loop or a block
 // whose record count is impossible. Warnings (a count that differs from the header) are added.
+// backLinked, when given, tells whether each block links back to the one before it.
 std::vector<ChainBlock> ReadChain(ByteReader file, const DbHeader& header,
-                                  const std::string& fileName, std::vector<std::string>& warnings);
+                                  const std::string& fileName, std::vector<std::string>& warnings,
+                                  bool* backLinked = nullptr);
 
 // The sort order byte for a sort order id, or -1 for an id this writer does not know.
 int SortOrderCode(std::string_view id);

@@ -67,6 +67,9 @@ struct ParadoxTable::State {
     bool pxExists = false;
     detail::DbHeader header;
     std::vector<detail::ChainBlock> chain;
+    // Every block of the file is in the chain, none of them empty, each linked back to the one
+    // before, and the file ends with the last block: as a commit that moves no record leaves it.
+    bool chainTidy = false;
     std::vector<std::uint32_t> recordOffsets; // in db, of each record in chain order
     std::optional<detail::MbSpace> mbSpace;   // built at the first commit that needs it
     ChangeStamp stamp;

@@ -202,12 +202,17 @@ using detail::kDataHeaderSize;
 void ParadoxTable::State::Index() {
     header = detail::ParseDbHeader(ByteReader(db), name);
     std::vector<std::string> found;
-    chain = detail::ReadChain(ByteReader(db), header, name, found);
+    bool backLinked = false;
+    chain = detail::ReadChain(ByteReader(db), header, name, found, &backLinked);
     const TableInfo& info = header.info;
     std::size_t total = 0;
+    bool noneEmpty = true;
     for (const auto& block : chain) {
         total += block.count;
+        noneEmpty = noneEmpty && block.count > 0;
     }
+    chainTidy = backLinked && noneEmpty && chain.size() == header.fileBlocks &&
+                db.size() == info.headerSize + std::uint64_t{header.fileBlocks} * info.blockSize;
     recordOffsets.clear();
     recordOffsets.reserve(total);
     for (const auto& block : chain) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -697,6 +698,74 @@ TEST(ParadoxWrite, BytesAChangeDidNotTouchStayExactly) {
         EXPECT_EQ(reread->Info().codePage, info.codePage);
         EXPECT_EQ(reread->Info().sortOrderName, info.sortOrderName);
         EXPECT_EQ(reread->Info().fileVersionId, info.fileVersionId);
+    }
+}
+
+// An edit that moves no record writes only the records in a file laid out as this writer leaves
+// it; in any other file it puts the layout in order as every change does.
+TEST(ParadoxWrite, AnEditPutsAnUntidyDataFileInOrder) {
+    ScratchFolder folder;
+    const auto path = folder / "untidy.db";
+    ParadoxTable::Create(
+        path, test::KeyedSchema({{"Code", FieldType::Long, 0}, {"Name", FieldType::Alpha, 200}}));
+    {
+        auto table = OpenWritable(path);
+        Transaction batch(*table);
+        for (int i = 0; i < 60; ++i) {
+            RecordBuffer record = table->NewRecord();
+            record.Set(0, FieldValue::FromInteger(i));
+            record.Set(1, FieldValue::FromBytes("Name " + std::to_string(i)));
+            batch.Append(std::move(record));
+        }
+        batch.Commit();
+    }
+    const auto tidy = ReadBytes(path);
+    const std::size_t headerSize = test::U16(tidy, 2), blockSize = tidy.at(5) * 1024u;
+    ASSERT_GE(test::U16(tidy, 0x0C), 3u) << "the case needs three blocks";
+    const auto backLink = [&](const std::vector<std::uint8_t>& bytes, std::size_t block) {
+        return test::U16(bytes, headerSize + (block - 1) * blockSize + 2);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<std::uint8_t>&)> disorder;
+    };
+    const std::vector<Case> cases = {
+        {"as written", [](std::vector<std::uint8_t>&) {}},
+        {"a wrong back link",
+         [&](std::vector<std::uint8_t>& bytes) {
+             bytes[headerSize + blockSize + 2] = 7; // block 2 links back to block 7
+         }},
+        {"bytes past the last block",
+         [](std::vector<std::uint8_t>& bytes) { bytes.resize(bytes.size() + 300, 0xAB); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> bytes = tidy;
+        c.disorder(bytes);
+        test::WriteBytes(path, bytes);
+        {
+            auto table = OpenWritable(path);
+            Transaction batch(*table);
+            RecordBuffer record = table->EditRecord(25);
+            record.Set(1, FieldValue::FromBytes("Edited"));
+            batch.Update(25, std::move(record));
+            batch.Commit();
+        }
+        const auto after = ReadBytes(path);
+        ASSERT_EQ(after.size(), tidy.size());
+        EXPECT_EQ(backLink(after, 2), 1u);
+        // Only the edited record and the header's update time differ from the tidy file.
+        std::size_t differing = 0;
+        for (std::size_t i = headerSize; i < after.size(); ++i) {
+            differing += after[i] != tidy[i];
+        }
+        EXPECT_GT(differing, 0u);
+        EXPECT_LE(differing, 7u); // "Name 25" became "Edited"
+        const auto faults = test::CheckIndexFiles(path, folder / "untidy.px", 4);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+        const auto table = ParadoxTable::Open(path, {false, true});
+        EXPECT_EQ(table->Read(25, 1).Bytes(), "Edited");
+        EXPECT_EQ(table->Read(26, 1).Bytes(), "Name 26");
     }
 }
 
