@@ -216,6 +216,8 @@ MbSpace MbSpace::Build(const MbReferences& inUse, const PageReader& read, std::u
 
     MbSpace space;
     space.fileName_ = fileName;
+    // Room to grow: the commits that follow add blocks, and moving the map costs page faults.
+    space.blocks_.reserve(static_cast<std::size_t>(blocks + blocks / 8 + 64));
     space.SetBlockCount(static_cast<std::uint32_t>(blocks));
     std::vector<std::uint8_t> taken(static_cast<std::size_t>(blocks), 0);
     taken[0] = 1;

@@ -211,16 +211,20 @@ detail::MbReferences ParadoxTable::State::References(std::uint64_t mbSize) {
                             "holds");
     };
     if (walked && walkedMbSize == mbSize) {
-        detail::MbReferences mine(mbSize);
+        // Taking part only when pieces are left: what the walker found is all there is otherwise.
+        std::optional<detail::MbReferences> mine;
         std::uint32_t fault = count;
-        WalkPieces(mine, fault);
+        if (walkNext < count) {
+            mine.emplace(mbSize);
+            WalkPieces(*mine, fault);
+        }
         if (walker.joinable()) {
             walker.join();
         }
         detail::MbReferences found = std::move(*walked);
         walked.reset();
         if (!walkBroken) {
-            if (fault < count || walkFault < count || !found.Merge(mine)) {
+            if (fault < count || walkFault < count || (mine && !found.Merge(*mine))) {
                 refuse();
             }
             return found;
