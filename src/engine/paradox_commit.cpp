@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <set>
 #include <system_error>
@@ -167,7 +168,12 @@ void ParadoxTable::State::WalkPieces(detail::MbReferences& into, std::uint32_t& 
 }
 
 void ParadoxTable::State::StopWalk() {
-    walkStop = true;
+    {
+        // Under the lock: a walker waiting for more of the file must not miss it.
+        const std::lock_guard lock(readMutex);
+        walkStop = true;
+    }
+    readMore.notify_all();
     if (walker.joinable()) {
         walker.join();
     }
@@ -197,6 +203,91 @@ void ParadoxTable::State::StartWalk() {
         });
     } catch (const std::system_error&) {
         // The commit walks alone.
+    }
+}
+
+void ParadoxTable::State::ReadSoFar(std::uint64_t bytes) {
+    {
+        const std::lock_guard lock(readMutex);
+        dbRead = bytes;
+    }
+    readMore.notify_all();
+}
+
+void ParadoxTable::State::WalkBlocks(const detail::DbHeader& early, detail::MbReferences& into,
+                                     std::uint32_t& fault) {
+    const TableInfo& info = early.info;
+    std::vector<std::size_t> descriptors; // offsets in a record
+    for (const FieldInfo& field : info.fields) {
+        if (IsBlobType(field.def.type)) {
+            descriptors.push_back(field.offset + field.storedSize - 10u);
+        }
+    }
+    const std::size_t rs = info.recordSize;
+    const std::size_t capacity = (info.blockSize - detail::kBlockHeaderSize) / rs;
+    std::uint64_t known = 0; // bytes of db read, as last seen
+    for (std::uint32_t b = 1; b <= early.fileBlocks; ++b) {
+        const std::uint64_t at = info.headerSize + (b - 1u) * std::uint64_t{info.blockSize};
+        const std::uint64_t end = at + info.blockSize;
+        if (end > db.size()) {
+            return; // cut short: the load refuses the file
+        }
+        if (known < end) {
+            std::unique_lock lock(readMutex);
+            readMore.wait(lock, [&] { return walkStop || dbRead >= end; });
+            if (walkStop) {
+                return;
+            }
+            known = dbRead;
+        }
+        const std::uint8_t* block = db.data() + at;
+        const std::int64_t used =
+            static_cast<std::int16_t>(GetU16LE(block + 4)) + static_cast<std::int64_t>(rs);
+        if (used <= 0 || used % static_cast<std::int64_t>(rs) != 0 ||
+            static_cast<std::size_t>(used) / rs > capacity) {
+            continue; // not in a chain the load accepts
+        }
+        for (std::size_t r = 0; r < static_cast<std::size_t>(used) / rs; ++r) {
+            const std::uint8_t* record = block + detail::kBlockHeaderSize + r * rs;
+            for (const std::size_t d : descriptors) {
+                const BlobRef ref = detail::ReadBlobRef(record + d);
+                if (ref.length > 0 && ref.InMb() && !into.Add(ref)) {
+                    fault = 0; // which record is named when a commit refuses
+                    return;
+                }
+            }
+        }
+    }
+}
+
+void ParadoxTable::State::StartWalkAlongsideRead() {
+    StopWalk();
+    detail::DbHeader early;
+    try {
+        early = detail::ParseDbHeader(ByteReader(db), name);
+    } catch (const EParadoxError&) {
+        return; // the load reports it
+    }
+    const bool hasBlobs = std::any_of(early.info.fields.begin(), early.info.fields.end(),
+                                      [](const FieldInfo& f) { return IsBlobType(f.def.type); });
+    if (!Writable() || !mbExists || !hasBlobs || early.numRecords < kWalkAheadRecords) {
+        return;
+    }
+    walkedMbSize = stamp.mbSize - 1;
+    walked.emplace(walkedMbSize);
+    walkNext = std::numeric_limits<std::uint32_t>::max(); // no pieces to take part in
+    walkBroken = false;
+    walkFault = std::numeric_limits<std::uint32_t>::max();
+    try {
+        walker = std::thread([this, early = std::move(early)] {
+            try {
+                WalkBlocks(early, *walked, walkFault);
+            } catch (...) {
+                walkBroken = true; // out of memory: the commit walks alone
+            }
+        });
+    } catch (const std::system_error&) {
+        walked.reset(); // the walk after the load, or the commit's own
     }
 }
 

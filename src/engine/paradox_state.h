@@ -8,8 +8,10 @@
 #include "engine/platform.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -81,17 +83,23 @@ struct ParadoxTable::State {
     mutable std::thread flusher;
     std::uint64_t lastCommitId = 0; // of the last commit of this handle
 
-    // What the records point to in the .mb, gathered on a thread of its own after a load of a
-    // large table that may be changed, for its first commit that frees or stores BLOBs. Records
-    // are taken in pieces from walkNext, by the walker and by the commit that needs the result.
-    // The walker reads the snapshot only; whatever changes the snapshot stops it first.
+    // What the records point to in the .mb, gathered on a thread of its own for the first commit
+    // that frees or stores BLOBs of a large table that may be changed. The walk begins while the
+    // load reads the .db, block by block as they arrive (dbRead bytes so far, under readMutex);
+    // when the chain turns out not to hold every block of the file, it begins again after the
+    // load, and then records are taken in pieces from walkNext, by the walker and by the commit
+    // that needs the result. The walker reads the snapshot only; whatever changes the snapshot
+    // stops it first.
     mutable std::thread walker;
     std::optional<detail::MbReferences> walked;
     std::uint64_t walkedMbSize = 0;
     std::atomic<std::uint32_t> walkNext{0};
     std::atomic<bool> walkStop{false};
+    std::mutex readMutex;
+    std::condition_variable readMore;
+    std::uint64_t dbRead = 0;
     bool walkBroken = false;     // the walker failed (read after it is joined)
-    std::uint32_t walkFault = 0; // a record pointing somewhere impossible, or the record count
+    std::uint32_t walkFault = 0; // below the record count when a record points somewhere impossible
 
     State() = default;
     State(const State&) = delete;
@@ -109,6 +117,13 @@ struct ParadoxTable::State {
     void StopWalk();
     // After a load: walks a large table that may be changed.
     void StartWalk();
+    // During a load, once the .db header is in db: walks the blocks as they are read, for a large
+    // table that may be changed. Load calls ReadSoFar as it reads.
+    void StartWalkAlongsideRead();
+    void ReadSoFar(std::uint64_t bytes);
+    // The walk alongside the read: every record of blocks 1 to the header's block count.
+    void WalkBlocks(const detail::DbHeader& early, detail::MbReferences& into,
+                    std::uint32_t& fault);
     // What the records point to in a .mb of mbSize bytes: the walk's result (taking part in it),
     // or a walk now. Throws EParadoxError naming the first record that points outside the file
     // or where another does.
@@ -126,6 +141,7 @@ struct ParadoxTable::State {
     }
     // Loads the files (recovering an unfinished commit first); dbFile is open.
     void Load();
+    void ReadDb(); // into db, the walk alongside begun
     // The .mb of the snapshot; throws ETableChanged when it changed on disk since the load. The
     // caller of a commit holds the commit lock already (lockHeld).
     const platform::ByteBuffer& Mb(bool lockHeld = false) const {

@@ -226,6 +226,33 @@ void ParadoxTable::State::Index() {
     warnings = std::move(found);
 }
 
+void ParadoxTable::State::ReadDb() {
+    // Read in pieces, so that the walk for the BLOB space goes along with the read.
+    constexpr std::uint64_t kHeaderPiece = 0x10000; // holds any header
+    constexpr std::uint64_t kPiece = std::uint64_t{4} << 20;
+    struct StopOnFailure {
+        State& state;
+        bool done = false;
+        ~StopOnFailure() {
+            if (!done) {
+                state.StopWalk();
+            }
+        }
+    } guard{*this};
+    db = platform::ByteBuffer(dbFile->Size());
+    std::uint64_t read = std::min<std::uint64_t>(db.size(), kHeaderPiece);
+    dbFile->ReadAt(0, std::span(db.data(), read));
+    ReadSoFar(read);
+    StartWalkAlongsideRead();
+    while (read < db.size()) {
+        const std::uint64_t length = std::min(kPiece, db.size() - read);
+        dbFile->ReadAt(read, std::span(db.data() + read, length));
+        read += length;
+        ReadSoFar(read);
+    }
+    guard.done = true;
+}
+
 void ParadoxTable::State::Load() {
     AwaitFlush();
     StopWalk();
@@ -256,8 +283,8 @@ void ParadoxTable::State::Load() {
     mbPath = detail::CompanionPath(dbPath, "mb");
     pxPath = detail::CompanionPath(dbPath, "px");
     stamp = detail::ReadStamp(*dbFile, mbPath, pxPath);
-    db = dbFile->ReadAll();
     mbExists = platform::StatusOf(mbPath).exists;
+    ReadDb();
     mb.clear();
     mb.shrink_to_fit();
     mbLoaded = false;
@@ -268,6 +295,9 @@ void ParadoxTable::State::Load() {
     }
     mbSpace.reset();
     Index();
+    if (walked && !chainTidy) {
+        StopWalk(); // blocks outside the chain were walked too: walked again from the records
+    }
     if (header.info.keyFieldCount > 0 && !pxExists) {
         warnings.push_back(name + ": the primary index file is missing; the next change writes it");
     } else if (header.info.keyFieldCount > 0) {
@@ -277,7 +307,9 @@ void ParadoxTable::State::Load() {
             warnings.push_back(pxPath.string() + ": " + fault + "; the next change rewrites it");
         }
     }
-    StartWalk();
+    if (!walked) {
+        StartWalk();
+    }
     ++generation;
 }
 
