@@ -129,23 +129,38 @@ std::string KeyText(const TableInfo& info, const std::uint8_t* record) {
 // Below this many records the walk is quick enough to do when a commit needs it.
 constexpr std::size_t kWalkAheadRecords = 20000;
 
+// Where the BLOB descriptors lie in a record.
+std::vector<std::size_t> DescriptorOffsets(const TableInfo& info) {
+    std::vector<std::size_t> offsets;
+    for (const FieldInfo& field : info.fields) {
+        if (IsBlobType(field.def.type)) {
+            offsets.push_back(field.offset + field.storedSize - 10u);
+        }
+    }
+    return offsets;
+}
+
+// Adds what a record points to in the .mb; false when it points outside the file or where
+// another value does.
+bool AddReferences(const std::uint8_t* record, const std::vector<std::size_t>& descriptors,
+                   detail::MbReferences& inUse) {
+    for (const std::size_t at : descriptors) {
+        const BlobRef ref = detail::ReadBlobRef(record + at);
+        if (ref.length > 0 && ref.InMb() && !inUse.Add(ref)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::uint32_t ParadoxTable::State::Gather(std::uint32_t from, std::uint32_t to,
                                           detail::MbReferences& inUse) const {
-    std::vector<std::size_t> descriptors; // offsets in a record
-    for (const FieldInfo& field : header.info.fields) {
-        if (IsBlobType(field.def.type)) {
-            descriptors.push_back(field.offset + field.storedSize - 10u);
-        }
-    }
+    const std::vector<std::size_t> descriptors = DescriptorOffsets(header.info);
     for (std::uint32_t r = from; r < to; ++r) {
-        const std::uint8_t* record = db.data() + recordOffsets[r];
-        for (const std::size_t at : descriptors) {
-            const BlobRef ref = detail::ReadBlobRef(record + at);
-            if (ref.length > 0 && ref.InMb() && !inUse.Add(ref)) {
-                return r;
-            }
+        if (!AddReferences(db.data() + recordOffsets[r], descriptors, inUse)) {
+            return r;
         }
     }
     return to;
@@ -217,12 +232,7 @@ void ParadoxTable::State::ReadSoFar(std::uint64_t bytes) {
 void ParadoxTable::State::WalkBlocks(const detail::DbHeader& early, detail::MbReferences& into,
                                      std::uint32_t& fault) {
     const TableInfo& info = early.info;
-    std::vector<std::size_t> descriptors; // offsets in a record
-    for (const FieldInfo& field : info.fields) {
-        if (IsBlobType(field.def.type)) {
-            descriptors.push_back(field.offset + field.storedSize - 10u);
-        }
-    }
+    const std::vector<std::size_t> descriptors = DescriptorOffsets(info);
     const std::size_t rs = info.recordSize;
     const std::size_t capacity = (info.blockSize - detail::kBlockHeaderSize) / rs;
     std::uint64_t known = 0; // bytes of db read, as last seen
@@ -248,13 +258,9 @@ void ParadoxTable::State::WalkBlocks(const detail::DbHeader& early, detail::MbRe
             continue; // not in a chain the load accepts
         }
         for (std::size_t r = 0; r < static_cast<std::size_t>(used) / rs; ++r) {
-            const std::uint8_t* record = block + detail::kBlockHeaderSize + r * rs;
-            for (const std::size_t d : descriptors) {
-                const BlobRef ref = detail::ReadBlobRef(record + d);
-                if (ref.length > 0 && ref.InMb() && !into.Add(ref)) {
-                    fault = 0; // which record is named when a commit refuses
-                    return;
-                }
+            if (!AddReferences(block + detail::kBlockHeaderSize + r * rs, descriptors, into)) {
+                fault = 0; // which record is named when a commit refuses
+                return;
             }
         }
     }
