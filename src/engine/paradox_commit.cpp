@@ -513,6 +513,9 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     std::map<std::uint32_t, std::vector<std::uint8_t>> updated; // unless inPlaceOnly
     std::vector<FileWrite> recordWrites;                        // if inPlaceOnly
     std::vector<std::uint8_t> composed;
+    if (inPlaceOnly) {
+        recordWrites.reserve(updates.size());
+    }
     for (const auto& [index, buffer] : updates) {
         std::vector<bool> replaced(info.fields.size(), false);
         for (std::size_t f = 0; f < info.fields.size(); ++f) {
@@ -595,6 +598,7 @@ CommitResult ParadoxTable::CommitChanges(const std::vector<Transaction::Change>&
     };
     if (inPlaceOnly) {
         chain = s.chain;
+        dbWrites.reserve(recordWrites.size() + 1);
         writeHeader(static_cast<std::uint16_t>(chain.size()), s.header.fileBlocks,
                     chain.front().block, chain.back().block, 0);
         std::move(recordWrites.begin(), recordWrites.end(), std::back_inserter(dbWrites));
