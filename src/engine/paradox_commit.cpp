@@ -196,28 +196,37 @@ void ParadoxTable::State::StopWalk() {
     walked.reset();
 }
 
-void ParadoxTable::State::StartWalk() {
-    StopWalk();
-    const bool hasBlobs = std::any_of(header.info.fields.begin(), header.info.fields.end(),
+bool ParadoxTable::State::WalkAhead(const TableInfo& info, std::uint64_t records) const {
+    const bool hasBlobs = std::any_of(info.fields.begin(), info.fields.end(),
                                       [](const FieldInfo& f) { return IsBlobType(f.def.type); });
-    if (!Writable() || !mbExists || !hasBlobs || recordOffsets.size() < kWalkAheadRecords) {
-        return;
-    }
+    return Writable() && mbExists && hasBlobs && records >= kWalkAheadRecords;
+}
+
+bool ParadoxTable::State::LaunchWalk(std::uint32_t next, std::function<void()> walk) {
     walkedMbSize = stamp.mbSize - 1;
     walked.emplace(walkedMbSize);
-    walkNext = 0;
+    walkNext = next;
     walkBroken = false;
-    walkFault = static_cast<std::uint32_t>(recordOffsets.size());
+    walkFault = std::numeric_limits<std::uint32_t>::max();
     try {
-        walker = std::thread([this] {
+        walker = std::thread([this, walk = std::move(walk)] {
             try {
-                WalkPieces(*walked, walkFault);
+                walk();
             } catch (...) {
                 walkBroken = true; // out of memory: the commit walks alone
             }
         });
     } catch (const std::system_error&) {
-        // The commit walks alone.
+        return false;
+    }
+    return true;
+}
+
+void ParadoxTable::State::StartWalk() {
+    StopWalk();
+    if (WalkAhead(header.info, recordOffsets.size())) {
+        // Without a thread of its own the commit takes every piece itself.
+        LaunchWalk(0, [this] { WalkPieces(*walked, walkFault); });
     }
 }
 
@@ -274,26 +283,13 @@ void ParadoxTable::State::StartWalkAlongsideRead() {
     } catch (const EParadoxError&) {
         return; // the load reports it
     }
-    const bool hasBlobs = std::any_of(early.info.fields.begin(), early.info.fields.end(),
-                                      [](const FieldInfo& f) { return IsBlobType(f.def.type); });
-    if (!Writable() || !mbExists || !hasBlobs || early.numRecords < kWalkAheadRecords) {
+    if (!WalkAhead(early.info, early.numRecords)) {
         return;
     }
-    walkedMbSize = stamp.mbSize - 1;
-    walked.emplace(walkedMbSize);
-    walkNext = std::numeric_limits<std::uint32_t>::max(); // no pieces to take part in
-    walkBroken = false;
-    walkFault = std::numeric_limits<std::uint32_t>::max();
-    try {
-        walker = std::thread([this, early = std::move(early)] {
-            try {
-                WalkBlocks(early, *walked, walkFault);
-            } catch (...) {
-                walkBroken = true; // out of memory: the commit walks alone
-            }
-        });
-    } catch (const std::system_error&) {
-        walked.reset(); // the walk after the load, or the commit's own
+    // No pieces for a commit to take part in; without a thread the walk comes after the load.
+    if (!LaunchWalk(std::numeric_limits<std::uint32_t>::max(),
+                    [this, early = std::move(early)] { WalkBlocks(early, *walked, walkFault); })) {
+        walked.reset();
     }
 }
 

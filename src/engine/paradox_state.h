@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -115,6 +116,12 @@ struct ParadoxTable::State {
     }
     // Ends the walk, if any, and forgets what it found.
     void StopWalk();
+    // Whether a table of these fields and records that may be changed is large enough to be
+    // walked ahead of its first commit.
+    bool WalkAhead(const TableInfo& info, std::uint64_t records) const;
+    // Sets up walked and runs walk on the walker; false when no thread can be had. next is the
+    // first piece left for a commit to take part in.
+    bool LaunchWalk(std::uint32_t next, std::function<void()> walk);
     // After a load: walks a large table that may be changed.
     void StartWalk();
     // During a load, once the .db header is in db: walks the blocks as they are read, for a large

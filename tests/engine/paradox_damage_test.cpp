@@ -17,6 +17,15 @@ using test::ScratchFolder;
 using test::Text;
 using test::WriteBytes;
 
+void Put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value) {
+    bytes[at] = static_cast<std::uint8_t>(value);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    Put16(bytes, at, static_cast<std::uint16_t>(value));
+    Put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
 class ParadoxDamage : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,15 +49,6 @@ protected:
     // Offset of record 0's Native descriptor in the .db (the first data block follows the header).
     std::size_t Descriptor(std::size_t record = 0) const {
         return 0x800 + 6 + record * recordSize_ + nativeOffset_ + 10;
-    }
-
-    static void Put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value) {
-        bytes[at] = static_cast<std::uint8_t>(value);
-        bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    }
-    static void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-        Put16(bytes, at, static_cast<std::uint16_t>(value));
-        Put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
     }
 
     ScratchFolder folder_;
@@ -355,10 +355,6 @@ TEST(ParadoxDamageLarge, RecordsOfBlocksOutsideTheChainHoldNoBlobSpace) {
     const std::size_t headerSize = test::U16(bytes, 2), blockSize = bytes.at(5) * 1024u;
     const std::size_t recordSize = test::U16(bytes, 0);
     const auto blockAt = [&](std::size_t block) { return headerSize + (block - 1) * blockSize; };
-    const auto put16 = [&](std::size_t at, std::uint16_t value) {
-        bytes[at] = static_cast<std::uint8_t>(value);
-        bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    };
     const std::uint16_t first = test::U16(bytes, 0x0E);
     const std::uint16_t second = test::U16(bytes, blockAt(first));
     const std::uint16_t third = test::U16(bytes, blockAt(second));
@@ -366,12 +362,10 @@ TEST(ParadoxDamageLarge, RecordsOfBlocksOutsideTheChainHoldNoBlobSpace) {
         static_cast<std::int16_t>(test::U16(bytes, blockAt(second) + 4)) / recordSize + 1);
     // The second block leaves the chain; its first record takes the memo descriptor of the
     // table's first record.
-    put16(blockAt(first), third);
-    put16(blockAt(third) + 2, first);
+    Put16(bytes, blockAt(first), third);
+    Put16(bytes, blockAt(third) + 2, first);
     const std::uint32_t records = test::U32(bytes, 6) - secondCount;
-    for (int i = 0; i < 4; ++i) {
-        bytes[6 + i] = static_cast<std::uint8_t>(records >> (8 * i));
-    }
+    Put32(bytes, 6, records);
     const std::size_t memo = 6 + 4 + 1; // block header, the long, the memo's leader
     std::memcpy(bytes.data() + blockAt(second) + memo, bytes.data() + blockAt(first) + memo, 10);
     WriteBytes(path, bytes);
